@@ -1,0 +1,30 @@
+// Where the engine's log lines go: the window's main log. Entries are printf-style, carry their
+// own "\r\n", and are appended whole (an entry is never cut, however long).
+#pragma once
+
+#include <cstdarg>
+#include <string>
+#include <string_view>
+
+namespace varnel {
+
+#if defined(__GNUC__)
+#define VARNEL_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define VARNEL_PRINTF(fmt, args)
+#endif
+
+// printf into a string of whatever length the entry needs.
+std::string FormatEntry(const char* format, ...) VARNEL_PRINTF(1, 2);
+std::string FormatEntryV(const char* format, va_list args);
+
+class MainLogSink {
+public:
+    virtual ~MainLogSink() = default;
+    // Appends one finished entry; safe to call from any thread, entries never interleave.
+    virtual void AppendMainLogText(std::string_view entry) = 0;
+
+    void AppendMainLog(const char* format, ...) VARNEL_PRINTF(2, 3);
+};
+
+}  // namespace varnel

@@ -1,0 +1,114 @@
+#include "images/image_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace varnel {
+
+bool ImageFile::Open(const std::string& path) {
+    Close();
+    // Unbuffered: this class keeps its own buffer and large reads go straight to the caller.
+    stream_.rdbuf()->pubsetbuf(nullptr, 0);
+    stream_.open(path, std::ios::binary | std::ios::in);
+    if (!stream_.is_open()) {
+        return false;
+    }
+    const auto end = stream_.rdbuf()->pubseekoff(0, std::ios::end, std::ios::in);
+    const auto begin = stream_.rdbuf()->pubseekpos(0, std::ios::in);
+    if (end == std::streampos(std::streamoff(-1)) || begin != std::streampos(0)) {
+        Close();
+        return false;
+    }
+    length_ = static_cast<uint64_t>(std::streamoff(end));
+    if (!buffer_) {
+        buffer_ = std::make_unique<char[]>(kBufferSize);
+    }
+    return true;
+}
+
+void ImageFile::Close() {
+    if (stream_.is_open()) {
+        stream_.close();
+    }
+    stream_.clear();
+    bufferBegin_ = bufferEnd_ = 0;
+    position_ = length_ = 0;
+}
+
+bool ImageFile::Seek(uint64_t offset) {
+    if (!IsOpen() || offset > length_) {
+        return false;
+    }
+    // A seek inside the bytes still buffered only moves the buffer cursor.
+    const uint64_t bufferStart = position_ - bufferBegin_;
+    if (offset >= bufferStart && offset <= bufferStart + bufferEnd_) {
+        bufferBegin_ = static_cast<size_t>(offset - bufferStart);
+        position_ = offset;
+        return true;
+    }
+    if (offset > static_cast<uint64_t>(std::numeric_limits<std::streamoff>::max())) {
+        return false;
+    }
+    stream_.clear();
+    const auto reached =
+        stream_.rdbuf()->pubseekpos(std::streampos(static_cast<std::streamoff>(offset)), std::ios::in);
+    if (reached != std::streampos(static_cast<std::streamoff>(offset))) {
+        return false;
+    }
+    bufferBegin_ = bufferEnd_ = 0;
+    position_ = offset;
+    return true;
+}
+
+size_t ImageFile::Refill() {
+    bufferBegin_ = 0;
+    bufferEnd_ = static_cast<size_t>(
+        stream_.rdbuf()->sgetn(buffer_.get(), static_cast<std::streamsize>(kBufferSize)));
+    return bufferEnd_;
+}
+
+size_t ImageFile::Read(void* data, size_t size) {
+    if (!IsOpen()) {
+        return 0;
+    }
+    auto* out = static_cast<char*>(data);
+    size_t done = 0;
+    while (done < size) {
+        const size_t buffered = bufferEnd_ - bufferBegin_;
+        if (buffered > 0) {
+            const size_t take = std::min(buffered, size - done);
+            std::memcpy(out + done, buffer_.get() + bufferBegin_, take);
+            bufferBegin_ += take;
+            done += take;
+            position_ += take;
+            continue;
+        }
+        const size_t wanted = size - done;
+        if (wanted >= kBufferSize / 2) {
+            const auto got = stream_.rdbuf()->sgetn(out + done, static_cast<std::streamsize>(wanted));
+            if (got <= 0) {
+                break;
+            }
+            done += static_cast<size_t>(got);
+            bufferBegin_ = bufferEnd_ = 0;
+            position_ += static_cast<uint64_t>(got);
+            continue;
+        }
+        if (Refill() == 0) {
+            break;
+        }
+    }
+    return done;
+}
+
+bool FileLength(const std::string& path, uint64_t& length) {
+    ImageFile file;
+    if (!file.Open(path)) {
+        return false;
+    }
+    length = file.Length();
+    return true;
+}
+
+}  // namespace varnel
