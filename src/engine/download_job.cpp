@@ -5,20 +5,27 @@
 namespace varnel {
 
 std::atomic<int> g_bPortBusy[kPortCount] = {};
-std::atomic<int> g_nCscType{0};
-std::atomic<int> g_nTelvikType{0};
 
 int ImageKindOfSelection(int selectionKind) {
     switch (selectionKind) {
-        case kSelectEboot: return kKindEboot;
-        case kSelectPda: return kKindPda;
-        case kSelectCsc: return kKindCsc;
-        case kSelectTelvik: return kKindTelvik;
-        case kSelectPhone: return kKindPhone;
-        case kSelectSmd: return kKindSmd;
-        case kSelectIntegrated: return kKindIntegrated;
-        case kSelectContents: return kKindContents;
-        default: return -1;
+        case kSelectEboot:
+            return kKindEboot;
+        case kSelectPda:
+            return kKindPda;
+        case kSelectCsc:
+            return kKindCsc;
+        case kSelectTelvik:
+            return kKindTelvik;
+        case kSelectPhone:
+            return kKindPhone;
+        case kSelectSmd:
+            return kKindSmd;
+        case kSelectIntegrated:
+            return kKindIntegrated;
+        case kSelectContents:
+            return kKindContents;
+        default:
+            return -1;
     }
 }
 
@@ -34,8 +41,8 @@ bool DownloadJob::IsSelected(int imageKind) const {
 }
 
 std::string& DownloadJob::PathField(int imageKind) {
-    std::string* paths[kImageKindCount] = {&m_strEbootPath,  &m_strPdaPath,  &m_strCscPath,
-                                           &m_strTelvikPath, &m_strPhonePath, &m_strSmdPath,
+    std::string* paths[kImageKindCount] = {&m_strEbootPath,      &m_strPdaPath,     &m_strCscPath,
+                                           &m_strTelvikPath,     &m_strPhonePath,   &m_strSmdPath,
                                            &m_strIntegratedPath, &m_strContentsPath};
     assert(imageKind >= 0 && imageKind < kImageKindCount);
     return *paths[imageKind];

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/stack_int.h"
+#include "images/image_globals.h"
 #include "transport/usb_interface.h"
 
 namespace varnel {
@@ -72,14 +73,12 @@ struct PortThreadParam {
     CUsbInterface* pTransport = nullptr;
 };
 
-// Program-wide values. The busy entries coordinate the launch barrier between workers; the two
-// layout types are set when images are chosen and read by the attach and the workers.
+// Program-wide values. The busy entries coordinate the launch barrier between workers; the
+// layout types of the chosen images (g_nCscType, g_nTelvikType) are in images/image_globals.h.
 extern std::atomic<int> g_bPortBusy[kPortCount];
-extern std::atomic<int> g_nCscType;     // 0 not recognised, 1 multi-CSC, 2 single CSC
-extern std::atomic<int> g_nTelvikType;  // 0 none, 1 multi partition, 2 single partition
 
 class DownloadJob {
-public:
+  public:
     static constexpr uint32_t kDefaultRamBase = 0;
     static constexpr uint32_t kDefaultLaunchAddress = 0x80028000;
 
@@ -138,7 +137,7 @@ public:
     uint32_t m_dwRamBase = kDefaultRamBase;
     uint32_t m_dwLaunchAddress = kDefaultLaunchAddress;
 
-private:
+  private:
     std::string& PathField(int imageKind);
     const std::string& PathField(int imageKind) const;
 };

@@ -6,20 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "images/format_entry.h"
+
 namespace varnel {
 
-#if defined(__GNUC__)
-#define VARNEL_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
-#else
-#define VARNEL_PRINTF(fmt, args)
-#endif
-
-// printf into a string of whatever length the entry needs.
-std::string FormatEntry(const char* format, ...) VARNEL_PRINTF(1, 2);
-std::string FormatEntryV(const char* format, va_list args);
-
 class MainLogSink {
-public:
+  public:
     virtual ~MainLogSink() = default;
     // Appends one finished entry; safe to call from any thread, entries never interleave.
     virtual void AppendMainLogText(std::string_view entry) = 0;
