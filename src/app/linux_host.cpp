@@ -1,0 +1,390 @@
+#include "app/linux_host.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "app/linux_command.h"
+
+namespace varnel {
+
+namespace {
+
+constexpr char kSystemctl[] = "systemctl";
+// The kernel keeps this many characters of a process name.
+constexpr size_t kKernelNameLength = 15;
+
+// The value of `key` in `systemctl show` output; empty when absent.
+std::string_view UnitProperty(std::string_view output, std::string_view key) {
+    size_t lineStart = 0;
+    while (lineStart < output.size()) {
+        size_t lineEnd = output.find('\n', lineStart);
+        if (lineEnd == std::string_view::npos) {
+            lineEnd = output.size();
+        }
+        std::string_view line = output.substr(lineStart, lineEnd - lineStart);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (line.size() > key.size() && line.substr(0, key.size()) == key &&
+            line[key.size()] == '=') {
+            return line.substr(key.size() + 1);
+        }
+        lineStart = lineEnd + 1;
+    }
+    return {};
+}
+
+uint32_t CommandError(const CommandResult& result) {
+    if (result.spawnError != 0) {
+        return static_cast<uint32_t>(result.spawnError);
+    }
+    return result.exitStatus == 0 ? 0 : SystemctlError(result.output);
+}
+
+std::string ReadSmallFile(const std::string& path, size_t limit) {
+    std::string content;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return content;
+    }
+    char buffer[1024];
+    while (content.size() < limit) {
+        const ssize_t got = read(fd, buffer, std::min(sizeof buffer, limit - content.size()));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        content.append(buffer, static_cast<size_t>(got));
+    }
+    close(fd);
+    return content;
+}
+
+bool IsAllDigits(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// One systemd unit. systemd queues a stop or start and begins it a moment later; until the unit
+// shows it, the request is reported as pending, as a service control manager would.
+class SystemdUnit final : public ServiceHandle {
+  public:
+    SystemdUnit(std::string unit, uint32_t pendingWaitHintMs)
+        : m_unit(std::move(unit)), m_pendingWaitHintMs(pendingWaitHintMs) {}
+
+    uint32_t QueryStatus(ServiceStatus& status) override {
+        const CommandResult result = RunCommand(
+            {kSystemctl, "show", "--property=LoadState,ActiveState,ExecMainStatus", "--", m_unit});
+        if (const uint32_t error = CommandError(result); error != 0) {
+            return error;
+        }
+        if (const uint32_t error = ParseUnitStatus(result.output, m_pendingWaitHintMs, status);
+            error != 0) {
+            return error;
+        }
+        const std::string_view activeState = UnitProperty(result.output, "ActiveState");
+        if (m_requested == Request::kStop && status.dwCurrentState == kServiceRunning) {
+            status.dwCurrentState = kServiceStopPending;
+            status.dwWaitHint = m_pendingWaitHintMs;
+        } else if (m_requested == Request::kStart && activeState == "inactive") {
+            status.dwCurrentState = kServiceStartPending;
+            status.dwWaitHint = m_pendingWaitHintMs;
+        } else {
+            m_requested = Request::kNothing;
+        }
+        return 0;
+    }
+
+    uint32_t ControlStop(ServiceStatus& status) override {
+        if (const uint32_t error = Ask("stop"); error != 0) {
+            return error;
+        }
+        m_requested = Request::kStop;
+        return QueryStatus(status);
+    }
+
+    uint32_t Start() override {
+        if (const uint32_t error = Ask("start"); error != 0) {
+            return error;
+        }
+        m_requested = Request::kStart;
+        return 0;
+    }
+
+    uint32_t EnumerateActiveDependents(std::vector<std::string>& names) override {
+        // Units stopped along with this one: those that require it or are bound to it.
+        const CommandResult result =
+            RunCommand({kSystemctl, "show", "--property=RequiredBy,BoundBy", "--", m_unit});
+        if (const uint32_t error = CommandError(result); error != 0) {
+            return error;
+        }
+        names.clear();
+        for (const std::string_view key : {"RequiredBy", "BoundBy"}) {
+            const std::string_view list = UnitProperty(result.output, key);
+            size_t at = 0;
+            while (at < list.size()) {
+                size_t end = list.find(' ', at);
+                if (end == std::string_view::npos) {
+                    end = list.size();
+                }
+                const std::string name(list.substr(at, end - at));
+                at = end + 1;
+                if (name.size() <= 8 || name.compare(name.size() - 8, 8, ".service") != 0 ||
+                    !IsValidUnitName(name)) {
+                    continue;
+                }
+                SystemdUnit dependent(name, m_pendingWaitHintMs);
+                ServiceStatus status;
+                if (dependent.QueryStatus(status) == 0 &&
+                    status.dwCurrentState != kServiceStopped) {
+                    names.push_back(name);
+                }
+            }
+        }
+        return 0;
+    }
+
+  private:
+    enum class Request { kNothing, kStop, kStart };
+
+    uint32_t Ask(const char* verb) {
+        return CommandError(
+            RunCommand({kSystemctl, verb, "--no-block", "--no-ask-password", "--", m_unit}));
+    }
+
+    const std::string m_unit;
+    const uint32_t m_pendingWaitHintMs;
+    Request m_requested = Request::kNothing;
+};
+
+class SystemdManager final : public ServiceManager {
+  public:
+    explicit SystemdManager(uint32_t pendingWaitHintMs) : m_pendingWaitHintMs(pendingWaitHintMs) {}
+
+    std::unique_ptr<ServiceHandle> OpenService(const std::string& name, ServiceAccess,
+                                               uint32_t& error) override {
+        if (!IsValidUnitName(name)) {
+            error = EINVAL;
+            return nullptr;
+        }
+        auto unit = std::make_unique<SystemdUnit>(name, m_pendingWaitHintMs);
+        ServiceStatus status;
+        error = unit->QueryStatus(status);
+        if (error != 0) {
+            return nullptr;
+        }
+        return unit;
+    }
+
+  private:
+    const uint32_t m_pendingWaitHintMs;
+};
+
+}  // namespace
+
+bool LinuxOsVersionProvider::GetVersion(OsVersionInfo& version) {
+    struct utsname names {};
+    if (uname(&names) != 0) {
+        return false;
+    }
+    version.family = OsFamily::kLinux;
+    version.strRelease.assign(names.release, strnlen(names.release, sizeof names.release));
+    if (m_transport == LinuxTransport::kLibusb) {
+        version.dwMajorVersion = 6;
+        version.dwMinorVersion = 0;
+    } else {
+        version.dwMajorVersion = 5;
+        version.dwMinorVersion = 1;
+    }
+    return true;
+}
+
+SyncSoftwareNames LinuxSyncSoftwareNames(const std::string& unit, const std::string& program) {
+    SyncSoftwareNames names;
+    names.strMainService = unit;
+    names.strCompanionService.clear();
+    names.strNetService = unit;
+    names.strMgrProgram = program;
+    for (char& c : names.strMgrProgram) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    names.strCommProgram.clear();
+    return names;
+}
+
+LinuxSyncSoftwareHost::LinuxSyncSoftwareHost(std::string installDirectory,
+                                             uint32_t pendingWaitHintMs)
+    : m_installDirectory(std::move(installDirectory)), m_pendingWaitHintMs(pendingWaitHintMs) {}
+
+std::unique_ptr<ServiceManager> LinuxSyncSoftwareHost::OpenServiceManager(uint32_t& error) {
+    if (!SystemdRunning()) {
+        error = EHOSTDOWN;
+        return nullptr;
+    }
+    return std::make_unique<SystemdManager>(m_pendingWaitHintMs);
+}
+
+void LinuxSyncSoftwareHost::RunNetCommand(const std::string& parameters) {
+    const size_t space = parameters.find(' ');
+    if (space == std::string::npos) {
+        return;
+    }
+    const std::string verb = parameters.substr(0, space);
+    const std::string unit = parameters.substr(space + 1);
+    if ((verb != "stop" && verb != "start") || !IsValidUnitName(unit) || !SystemdRunning()) {
+        return;
+    }
+    RunCommand({kSystemctl, verb, "--no-block", "--no-ask-password", "--", unit});
+}
+
+bool LinuxSyncSoftwareHost::SnapshotProcesses(std::vector<ProcessEntry>& processes) {
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) {
+        return false;
+    }
+    processes.clear();
+    while (const dirent* entry = readdir(proc)) {
+        const std::string_view name = entry->d_name;
+        if (!IsAllDigits(name) || name.size() > 9) {
+            continue;
+        }
+        const uint64_t pid = std::stoull(std::string(name));
+        std::string exeName = ReadProcessName(pid);
+        if (!exeName.empty()) {
+            processes.push_back(ProcessEntry{pid, std::move(exeName)});
+        }
+    }
+    closedir(proc);
+    return true;
+}
+
+bool LinuxSyncSoftwareHost::TerminateProcess(const ProcessEntry& process) {
+    if (process.id == 0 || process.id > static_cast<uint64_t>(std::numeric_limits<pid_t>::max())) {
+        return false;
+    }
+    // Hold the process first, then check it is still the one the snapshot saw: its number may
+    // have been given to another process since.
+    // Called directly: this glibc's <sys/pidfd.h> declares them without C linkage for C++.
+    const int pidFd = static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(process.id), 0));
+    if (pidFd < 0) {
+        return false;
+    }
+    const bool terminated = !process.strExeFile.empty() &&
+                            ReadProcessName(process.id) == process.strExeFile &&
+                            syscall(SYS_pidfd_send_signal, pidFd, SIGTERM, nullptr, 0) == 0;
+    close(pidFd);
+    return terminated;
+}
+
+bool LinuxSyncSoftwareHost::StartProgram(const std::string& path) {
+    return StartDetached(path);
+}
+
+InstallDirRead LinuxSyncSoftwareHost::ReadInstalledDir(std::string& directory) {
+    if (m_installDirectory.empty()) {
+        return InstallDirRead::kValueFailed;
+    }
+    directory = m_installDirectory;
+    return InstallDirRead::kRead;
+}
+
+bool SystemdRunning() {
+    return access("/run/systemd/system", F_OK) == 0;
+}
+
+std::string ReadProcessName(uint64_t pid) {
+    const std::string directory = "/proc/" + std::to_string(pid) + "/";
+    std::string name = ReadSmallFile(directory + "comm", 64);
+    while (!name.empty() && (name.back() == '\n' || name.back() == '\0')) {
+        name.pop_back();
+    }
+    if (name.size() < kKernelNameLength) {
+        return name;
+    }
+    const std::string commandLine = ReadSmallFile(directory + "cmdline", 4096);
+    std::string_view program(commandLine.c_str());  // up to the first NUL: argv[0]
+    const size_t slash = program.rfind('/');
+    if (slash != std::string_view::npos) {
+        program.remove_prefix(slash + 1);
+    }
+    if (program.size() > name.size() && program.substr(0, name.size()) == name) {
+        return std::string(program);
+    }
+    return name;
+}
+
+uint32_t ParseUnitStatus(std::string_view showOutput, uint32_t pendingWaitHintMs,
+                         ServiceStatus& status) {
+    if (UnitProperty(showOutput, "LoadState") == "not-found") {
+        return ENOENT;
+    }
+    const std::string_view activeState = UnitProperty(showOutput, "ActiveState");
+    if (activeState == "active" || activeState == "reloading" || activeState == "refreshing") {
+        status.dwCurrentState = kServiceRunning;
+    } else if (activeState == "inactive" || activeState == "failed") {
+        status.dwCurrentState = kServiceStopped;
+    } else if (activeState == "activating") {
+        status.dwCurrentState = kServiceStartPending;
+    } else if (activeState == "deactivating") {
+        status.dwCurrentState = kServiceStopPending;
+    } else {
+        return EPROTO;
+    }
+    const int64_t exitStatus = ParseDecimal(UnitProperty(showOutput, "ExecMainStatus"));
+    status.dwWin32ExitCode = static_cast<uint32_t>(
+        std::clamp<int64_t>(exitStatus, 0, std::numeric_limits<uint32_t>::max()));
+    status.dwCheckPoint = 0;
+    const bool pending = status.dwCurrentState == kServiceStartPending ||
+                         status.dwCurrentState == kServiceStopPending;
+    status.dwWaitHint = pending ? pendingWaitHintMs : 0;
+    return 0;
+}
+
+uint32_t SystemctlError(std::string_view output) {
+    const auto says = [output](std::string_view text) {
+        return output.find(text) != std::string_view::npos;
+    };
+    if (says("Access denied") || says("authentication") || says("ermission denied")) {
+        return EACCES;
+    }
+    if (says("not found") || says("not loaded") || says("No such file")) {
+        return ENOENT;
+    }
+    if (says("connect to bus") || says("not been booted with systemd")) {
+        return EHOSTDOWN;
+    }
+    return EIO;
+}
+
+bool IsValidUnitName(std::string_view name) {
+    if (name.empty() || name.size() > 255 || name.front() == '-') {
+        return false;
+    }
+    for (const char c : name) {
+        const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                             (c >= '0' && c <= '9') || c == ':' || c == '_' || c == '.' ||
+                             c == '\\' || c == '@' || c == '-';
+        if (!allowed) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void StderrDebugOutput::OutputDebugString(std::string_view line) {
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+}  // namespace varnel

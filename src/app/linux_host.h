@@ -1,0 +1,81 @@
+// The Linux host of the start-up decisions and the sync-software control. What claims a freshly
+// plugged USB handset here is ModemManager: the service path controls its systemd unit through
+// systemctl, the process path finds its process in /proc. Without systemd, or without the rights
+// to stop a unit, each call fails with its log line and the download goes on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/startup_decisions.h"
+#include "app/sync_software_host.h"
+
+namespace varnel {
+
+// Which transport the platform layer drives; it stands for the Windows version the decisions
+// are made on: libusb takes the WinUSB (major 6) path, tty nodes the file-handle (major 5) path.
+enum class LinuxTransport { kLibusb, kTty };
+
+class LinuxOsVersionProvider final : public OsVersionProvider {
+  public:
+    explicit LinuxOsVersionProvider(LinuxTransport transport) : m_transport(transport) {}
+    bool GetVersion(OsVersionInfo& version) override;
+
+  private:
+    LinuxTransport m_transport;
+};
+
+inline constexpr char kDefaultSyncUnit[] = "ModemManager.service";
+inline constexpr char kDefaultSyncProgram[] = "ModemManager";
+inline constexpr char kDefaultSyncInstallDir[] = "/usr/sbin";
+
+// The names of the sync software on Linux: one unit, one program.
+SyncSoftwareNames LinuxSyncSoftwareNames(const std::string& unit = kDefaultSyncUnit,
+                                         const std::string& program = kDefaultSyncProgram);
+
+// systemd has no wait hints or check points: pending states announce this hint instead.
+inline constexpr uint32_t kDefaultPendingWaitHintMs = 3000;
+
+class LinuxSyncSoftwareHost final : public SyncSoftwareHost {
+  public:
+    explicit LinuxSyncSoftwareHost(std::string installDirectory = kDefaultSyncInstallDir,
+                                   uint32_t pendingWaitHintMs = kDefaultPendingWaitHintMs);
+
+    std::unique_ptr<ServiceManager> OpenServiceManager(uint32_t& error) override;
+    // "stop UNIT" or "start UNIT": asks systemd without waiting for the unit.
+    void RunNetCommand(const std::string& parameters) override;
+    bool SnapshotProcesses(std::vector<ProcessEntry>& processes) override;
+    // Sends SIGTERM, but only to the same process that the snapshot saw.
+    bool TerminateProcess(const ProcessEntry& process) override;
+    bool StartProgram(const std::string& path) override;
+    InstallDirRead ReadInstalledDir(std::string& directory) override;
+    char PathSeparator() const override { return '/'; }
+
+  private:
+    const std::string m_installDirectory;
+    const uint32_t m_pendingWaitHintMs;
+};
+
+// Whether systemd runs this system.
+bool SystemdRunning();
+
+// A process's executable name: its kernel name, or the file name it was started by when the
+// kernel name is a cut-off prefix of it. Empty when the process is gone.
+std::string ReadProcessName(uint64_t pid);
+
+// The state of a unit from `systemctl show` output (LoadState, ActiveState, ExecMainStatus);
+// returns 0 or an errno value (ENOENT for a unit that does not exist).
+uint32_t ParseUnitStatus(std::string_view showOutput, uint32_t pendingWaitHintMs,
+                         ServiceStatus& status);
+// The errno value a failed systemctl call stands for, from what it printed.
+uint32_t SystemctlError(std::string_view output);
+// Whether a unit name is one systemctl takes as a name and nothing else.
+bool IsValidUnitName(std::string_view name);
+
+class StderrDebugOutput final : public DebugOutput {
+  public:
+    void OutputDebugString(std::string_view line) override;
+};
+
+}  // namespace varnel

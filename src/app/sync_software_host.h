@@ -1,0 +1,100 @@
+// The host calls the sync-software control is written against: a service manager, the process
+// table, the install directory of the sync programs, a "net"-style command runner and the
+// debugger output. Windows implements them with its own calls, Linux with systemd and /proc.
+// Error codes are the system's own (0 = success).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varnel {
+
+enum ServiceState : uint32_t {
+    kServiceStopped = 1,
+    kServiceStartPending = 2,
+    kServiceStopPending = 3,
+    kServiceRunning = 4,
+    kServiceContinuePending = 5,
+    kServicePausePending = 6,
+    kServicePaused = 7,
+};
+
+struct ServiceStatus {
+    uint32_t dwCurrentState = kServiceStopped;
+    uint32_t dwWin32ExitCode = 0;
+    uint32_t dwCheckPoint = 0;
+    uint32_t dwWaitHint = 0;  // milliseconds
+};
+
+class ServiceHandle {
+  public:
+    virtual ~ServiceHandle() = default;
+    virtual uint32_t QueryStatus(ServiceStatus& status) = 0;
+    // Sends the stop control; on success `status` is the state right after it.
+    virtual uint32_t ControlStop(ServiceStatus& status) = 0;
+    virtual uint32_t Start() = 0;
+    // The services that depend on this one and are not stopped.
+    virtual uint32_t EnumerateActiveDependents(std::vector<std::string>& names) = 0;
+};
+
+enum class ServiceAccess {
+    kStopQueryEnumerate,  // stop, query status, enumerate dependents
+    kStopQuery,
+    kAll,
+};
+
+class ServiceManager {
+  public:
+    virtual ~ServiceManager() = default;
+    // Null with `error` set when the service cannot be opened.
+    virtual std::unique_ptr<ServiceHandle> OpenService(const std::string& name,
+                                                       ServiceAccess access, uint32_t& error) = 0;
+};
+
+struct ProcessEntry {
+    uint64_t id = 0;
+    std::string strExeFile;  // the executable's file name as the process table reports it
+};
+
+enum class InstallDirRead { kRead, kKeyFailed, kValueFailed };
+
+class SyncSoftwareHost {
+  public:
+    virtual ~SyncSoftwareHost() = default;
+
+    // Null with `error` set when the service manager cannot be reached.
+    virtual std::unique_ptr<ServiceManager> OpenServiceManager(uint32_t& error) = 0;
+    // Runs the "net" command with these parameters ("stop wcescomm"), hidden, without waiting.
+    virtual void RunNetCommand(const std::string& parameters) = 0;
+
+    virtual bool SnapshotProcesses(std::vector<ProcessEntry>& processes) = 0;
+    // True when the process was found still running and terminated.
+    virtual bool TerminateProcess(const ProcessEntry& process) = 0;
+    // Starts a program without arguments and does not wait for it.
+    virtual bool StartProgram(const std::string& path) = 0;
+    // The directory the sync programs were installed in.
+    virtual InstallDirRead ReadInstalledDir(std::string& directory) = 0;
+    virtual char PathSeparator() const = 0;
+};
+
+// Lines for a developer's debugger, never shown to the operator.
+class DebugOutput {
+  public:
+    virtual ~DebugOutput() = default;
+    virtual void OutputDebugString(std::string_view line) = 0;
+};
+
+// What the sync software is called on this host.
+struct SyncSoftwareNames {
+    std::string strMainService = "WcesComm";      // stopped with its dependents
+    std::string strCompanionService = "RapiMgr";  // started again before the main service
+    std::string strNetService = "wcescomm";       // as given to the "net" command
+    // Matched against the upper-case executable names of the process walk; empty = none.
+    std::string strMgrProgram = "WCESMGR.EXE";
+    std::string strCommProgram = "WCESCOMM.EXE";
+};
+
+}  // namespace varnel

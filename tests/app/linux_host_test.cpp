@@ -1,0 +1,260 @@
+#include "app/linux_host.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "app/linux_command.h"
+#include "app/sync_software_control.h"
+#include "fake_sync_host.h"
+
+extern char** environ;
+
+namespace varnel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+// A private directory removed at the end of the test.
+class ScratchDir {
+  public:
+    ScratchDir() {
+        std::string pattern = (fs::temp_directory_path() / "varnel-sync-XXXXXX").string();
+        path_ = mkdtemp(pattern.data()) ? pattern : std::string();
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+pid_t Spawn(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    return posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) == 0 ? pid : -1;
+}
+
+// The processes of that name, waiting up to two seconds for one to appear: a process that has
+// just been started shows its command line a moment after its kernel name.
+std::vector<ProcessEntry> Named(LinuxSyncSoftwareHost& host, const std::string& name) {
+    std::vector<ProcessEntry> found;
+    for (int poll = 0; poll < 100 && found.empty(); ++poll) {
+        if (poll > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        std::vector<ProcessEntry> all;
+        EXPECT_TRUE(host.SnapshotProcesses(all));
+        for (const ProcessEntry& entry : all) {
+            if (entry.strExeFile == name) {
+                found.push_back(entry);
+            }
+        }
+    }
+    return found;
+}
+
+TEST(LinuxHostTest, UnitStatusFromSystemctlShow) {
+    ServiceStatus status;
+    EXPECT_EQ(
+        ParseUnitStatus("LoadState=loaded\nActiveState=active\nExecMainStatus=0\n", 3000, status),
+        0u);
+    EXPECT_EQ(status.dwCurrentState, kServiceRunning);
+    EXPECT_EQ(status.dwWaitHint, 0u);
+
+    EXPECT_EQ(ParseUnitStatus("ActiveState=deactivating\n", 2500, status), 0u);
+    EXPECT_EQ(status.dwCurrentState, kServiceStopPending);
+    EXPECT_EQ(status.dwWaitHint, 2500u);
+
+    EXPECT_EQ(ParseUnitStatus("ActiveState=failed\nExecMainStatus=217\n", 3000, status), 0u);
+    EXPECT_EQ(status.dwCurrentState, kServiceStopped);
+    EXPECT_EQ(status.dwWin32ExitCode, 217u);
+
+    EXPECT_EQ(ParseUnitStatus("LoadState=not-found\nActiveState=inactive\n", 3000, status),
+              static_cast<uint32_t>(ENOENT));
+    EXPECT_EQ(ParseUnitStatus("Failed to connect to bus: Host is down\n", 3000, status),
+              static_cast<uint32_t>(EPROTO));
+    // A key must match whole: "SubActiveState" is not "ActiveState".
+    EXPECT_EQ(ParseUnitStatus("SubActiveState=active\n", 3000, status),
+              static_cast<uint32_t>(EPROTO));
+}
+
+TEST(LinuxHostTest, SystemctlErrorsAndUnitNames) {
+    EXPECT_EQ(SystemctlError("Failed to stop x.service: Access denied\n"), uint32_t{EACCES});
+    EXPECT_EQ(SystemctlError("Failed to start x.service: Unit x.service not found.\n"),
+              uint32_t{ENOENT});
+    EXPECT_EQ(SystemctlError("System has not been booted with systemd as init system (PID 1)."),
+              uint32_t{EHOSTDOWN});
+    EXPECT_EQ(SystemctlError("something else"), uint32_t{EIO});
+
+    EXPECT_TRUE(IsValidUnitName("ModemManager.service"));
+    EXPECT_TRUE(IsValidUnitName("getty@tty1.service"));
+    EXPECT_FALSE(IsValidUnitName(""));
+    EXPECT_FALSE(IsValidUnitName("--host=elsewhere"));
+    EXPECT_FALSE(IsValidUnitName("a b.service"));
+    EXPECT_FALSE(IsValidUnitName("x;reboot"));
+}
+
+TEST(LinuxHostTest, VersionStandsForTheTransportAndNamesTheKernel) {
+    std::ifstream releaseFile("/proc/sys/kernel/osrelease");
+    std::string release;
+    std::getline(releaseFile, release);
+
+    OsVersionInfo version;
+    ASSERT_TRUE(LinuxOsVersionProvider(LinuxTransport::kLibusb).GetVersion(version));
+    EXPECT_EQ(version.family, OsFamily::kLinux);
+    EXPECT_EQ(version.dwMajorVersion, 6u);
+    EXPECT_EQ(version.strRelease, release);
+    ASSERT_TRUE(LinuxOsVersionProvider(LinuxTransport::kTty).GetVersion(version));
+    EXPECT_EQ(version.dwMajorVersion, 5u);
+    EXPECT_EQ(FormatOsSetupLine(version, 0), "[Setup] Linux " + release + " \r\n");
+}
+
+TEST(LinuxHostTest, CommandsReportOutputStatusAndMissingPrograms) {
+    const CommandResult echoed = RunCommand({"sh", "-c", "echo out; echo err >&2; exit 3"});
+    EXPECT_EQ(echoed.spawnError, 0);
+    EXPECT_EQ(echoed.exitStatus, 3);
+    EXPECT_EQ(echoed.output, "out\nerr\n");
+
+    const CommandResult limited = RunCommand({"sh", "-c", "yes | head -c 100000"}, 10);
+    EXPECT_EQ(limited.exitStatus, 0);
+    EXPECT_EQ(limited.output.size(), 10u);
+
+    EXPECT_EQ(RunCommand({"varnel-no-such-program"}).spawnError, ENOENT);
+    EXPECT_FALSE(StartDetached("/nonexistent/varnel-program"));
+}
+
+TEST(LinuxHostTest, ProcessWalkFindsAndTerminatesOnlyTheProcessItSaw) {
+    ScratchDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    // Longer than the kernel keeps: the name comes from the command line.
+    const std::string name = "varnel-sync-probe-" + std::to_string(getpid());
+    const std::string program = dir.path() + "/" + name;
+    fs::copy_file("/bin/sleep", program);
+    const pid_t child = Spawn({program, "30"});
+    ASSERT_GT(child, 0);
+
+    LinuxSyncSoftwareHost host;
+    const std::vector<ProcessEntry> found = Named(host, name);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].id, static_cast<uint64_t>(child));
+
+    EXPECT_FALSE(host.TerminateProcess({found[0].id, "someone-else"}));
+    EXPECT_EQ(kill(child, 0), 0);
+    EXPECT_TRUE(host.TerminateProcess(found[0]));
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    EXPECT_FALSE(host.TerminateProcess(found[0]));
+}
+
+TEST(LinuxHostTest, ProcessPathStopsAndStartsTheProgramAgain) {
+    ScratchDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string name = "vsync" + std::to_string(getpid());
+    const std::string program = dir.path() + "/" + name;
+    const std::string fifo = dir.path() + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    {
+        // Waits in the shell itself (opening a FIFO nobody writes), so no child shares its name.
+        std::ofstream script(program);
+        script << "#!/bin/sh\nread line < " << fifo << "\n";
+    }
+    fs::permissions(program, fs::perms::owner_all);
+    const pid_t child = Spawn({program});
+    ASSERT_GT(child, 0);
+
+    LinuxSyncSoftwareHost host(dir.path());
+    // Whatever fails below, no instance of the program outlives the test.
+    struct Reaper {
+        LinuxSyncSoftwareHost& host;
+        const std::string& name;
+        ~Reaper() {
+            std::vector<ProcessEntry> all;
+            host.SnapshotProcesses(all);
+            for (const ProcessEntry& entry : all) {
+                if (entry.strExeFile == name) {
+                    host.TerminateProcess(entry);
+                }
+            }
+        }
+    } reaper{host, name};
+    ASSERT_EQ(Named(host, name).size(), 1u);
+    FakeClock clock;
+    RecordingLog log;
+    RecordingDebug debug;
+    SyncSoftwareControl control(host, log, debug, clock,
+                                LinuxSyncSoftwareNames("varnel-none.service", name));
+    g_bMgrKilled = 0;
+    g_bCommKilled = 0;
+    control.StopSyncSoftware();
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(g_bMgrKilled, 1);
+    EXPECT_EQ(g_szMgrExe.Get(), name);
+
+    control.RestartSyncSoftware();
+    EXPECT_EQ(debug.Lines(), (Lines{FormatEntry("VSYNC%d to kill\r\n", static_cast<int>(getpid())),
+                                    "kill OK\r\n"}));
+    const std::vector<ProcessEntry> restarted = Named(host, name);
+    ASSERT_EQ(restarted.size(), 1u);
+    EXPECT_NE(restarted[0].id, static_cast<uint64_t>(child));
+    EXPECT_TRUE(host.TerminateProcess(restarted[0]));
+}
+
+TEST(LinuxHostTest, WithoutSystemdTheServicePathOnlyLogs) {
+    if (SystemdRunning()) {
+        GTEST_SKIP() << "systemd runs here; this checks the path taken without it";
+    }
+    LinuxSyncSoftwareHost host;
+    FakeClock clock;
+    RecordingLog log;
+    RecordingDebug debug;
+    SyncSoftwareControl control(host, log, debug, clock, LinuxSyncSoftwareNames());
+    control.SetVistaOrLater(1);
+    control.StopSyncSoftware();
+    EXPECT_EQ(log.Entries(), Lines{FormatEntry("OpenSCManager failed (%d)\r\n", EHOSTDOWN)});
+    control.RestartSyncSoftware();
+    EXPECT_EQ(log.Entries().size(), 1u);
+}
+
+TEST(LinuxHostTest, RealSystemdUnitsAreQueried) {
+    if (!SystemdRunning()) {
+        GTEST_SKIP() << "no running systemd on this machine (/run/systemd/system is missing)";
+    }
+    LinuxSyncSoftwareHost host;
+    uint32_t error = 0;
+    const auto manager = host.OpenServiceManager(error);
+    ASSERT_NE(manager, nullptr) << error;
+    const auto journal =
+        manager->OpenService("systemd-journald.service", ServiceAccess::kStopQuery, error);
+    ASSERT_NE(journal, nullptr) << error;
+    ServiceStatus status;
+    EXPECT_EQ(journal->QueryStatus(status), 0u);
+    EXPECT_EQ(status.dwCurrentState, kServiceRunning);
+    EXPECT_EQ(manager->OpenService("varnel-no-such-unit.service", ServiceAccess::kAll, error),
+              nullptr);
+    EXPECT_EQ(error, uint32_t{ENOENT});
+}
+
+}  // namespace
+}  // namespace varnel::testing
