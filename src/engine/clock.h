@@ -8,7 +8,7 @@
 namespace varnel {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual void Sleep(uint32_t milliseconds) = 0;
     // Milliseconds since an arbitrary start, never going backwards.
@@ -16,7 +16,7 @@ public:
 };
 
 class SystemClock final : public Clock {
-public:
+  public:
     void Sleep(uint32_t milliseconds) override;
     uint64_t TickCount() override;
 };
@@ -24,14 +24,14 @@ public:
 // Virtual time: Sleep advances the tick count at once (and yields, so other threads run).
 // Safe to share between threads; every sleeper advances the one shared time.
 class FakeClock final : public Clock {
-public:
+  public:
     void Sleep(uint32_t milliseconds) override;
     uint64_t TickCount() override { return now_.load(); }
     void Advance(uint64_t milliseconds) { now_ += milliseconds; }
     // Total of all pauses taken so far.
     uint64_t TotalSlept() const { return slept_.load(); }
 
-private:
+  private:
     std::atomic<uint64_t> now_{0};
     std::atomic<uint64_t> slept_{0};
 };

@@ -4,7 +4,7 @@
 namespace varnel {
 
 class CStackInt {
-public:
+  public:
     static constexpr int kCapacity = 8;
 
     // Refuses (false) a value outside 0..7, a value already on the stack, or a ninth push:
@@ -17,7 +17,7 @@ public:
     int Size() const { return m_nTop + 1; }
     bool Contains(int value) const;
 
-private:
+  private:
     int m_nData[kCapacity] = {};
     int m_nTop = -1;
 };
