@@ -1,75 +1,92 @@
 // A virtual handset: the device side of the boot loader's download protocol, answering exactly
 // as a real boot loader does, recording what it "flashed", and misbehaving on request.
+//
+// What it flashes: a flash write (4, 1004..1014) or SMD block write (1023) takes the RAM download
+// that came since the last begin of a RAM download (command 7): in bytes mode the chunks as
+// stored at their addresses (relative to the download's first chunk), in digest mode the chunk
+// stream's length, ByteSum32 and StreamDigest.
+//
+// Check words: after a marker of phase 1 or 3 the handset answers, besides the marker's own
+// reply, the ByteSum32 of every byte flashed by the flash-write exchanges (1004..1014) since the
+// last begin marker (phase 0, 2 or 4). An image builder makes a matching check word by summing
+// the bytes the host will send for that image or partition.
 #pragma once
 
-#include <cstdint>
 #include <array>
-#include <deque>
-#include <functional>
+#include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "sim/reply_queue.h"
+
 namespace varnel {
 
-class Clock;
-
-// Faults the handset can be asked to show. Counts are 0-based unless stated.
+// Faults the handset can be asked to show. Counts are 0-based and run over the handset's life.
 struct HandsetFaults {
-    // Answer RAM chunk number `wrongChunkSumAt` (counted over the handset's life) with a wrong sum.
+    // Answer RAM chunk number `wrongChunkSumAt` with a wrong sum.
     std::optional<uint64_t> wrongChunkSumAt;
-    // Reply to command packet number `shortReplyAt` (counted over the handset's life) with only
-    // 2 bytes, or with nothing (`missingReplyAt`).
+    // Cut the whole reply to command packet number `shortReplyAt` to its first 2 bytes, or send
+    // none at all for packet `missingReplyAt` (the command itself is still carried out).
     std::optional<uint64_t> shortReplyAt;
     std::optional<uint64_t> missingReplyAt;
-    // Stop answering anything from command packet number `stallAt` on (the host times out).
+    // From command packet number `stallAt` on, do nothing and answer nothing (the host times out).
     std::optional<uint64_t> stallAt;
-    // Vanish from the bus once this many bytes have come from the host.
+    // Vanish from the bus during the write that would bring the bytes received from the host
+    // past this count; that write is not handled.
     std::optional<uint64_t> disconnectAfterBytes;
-    // Flash write number `flashFailAt` reports progress 105 (failure); `flashNoAckAt` answers
-    // garbage instead of a progress word; `flashWrongEchoAt` echoes a wrong argument 3.
+    // Flash write number k (codes 4 and 1004..1014): `flashFailAt` reports progress 105 after
+    // the first configured progress word; `flashNoAckAt` answers a garbage word there instead;
+    // `flashWrongEchoAt` echoes a wrong argument 3 and stops. None of them flashes anything.
     std::optional<uint64_t> flashFailAt;
     std::optional<uint64_t> flashNoAckAt;
     std::optional<uint64_t> flashWrongEchoAt;
-    // Answer check word number `wrongCheckWordAt` (after an image or partition end) wrongly.
+    // Answer check word number `wrongCheckWordAt` (after a phase 1 or 3 marker) wrongly.
     std::optional<uint64_t> wrongCheckWordAt;
     // Refuse the "ATUD" handshake this many times (answering "NOUD") before accepting.
     uint32_t refuseHandshakes = 0;
-    // Come back after the reattach only after this long (milliseconds of the handset's Clock);
-    // with `neverReattach` it does not come back at all.
+    // Come back after the reattach only this long after leaving (milliseconds of the bus's
+    // Clock); with `neverReattach` it does not come back at all.
     uint32_t reattachDelayMs = 0;
     bool neverReattach = false;
 };
 
 // Real-time pace, so demos and benchmarks can run like a bench; zero by default.
 struct HandsetTiming {
-    uint32_t roundTripMicros = 0;     // added before every reply becomes readable
+    uint32_t roundTripMicros = 0;      // before every reply becomes readable
     uint64_t flashBytesPerSecond = 0;  // 0 = instant flash writes
 };
 
 enum class RecordMode {
     kBytes,   // keep every flashed byte (small images in tests)
-    kDigest,  // keep only length, ByteSum32 and a 64-bit hash (bounded memory)
+    kDigest,  // keep only length, ByteSum32 and a 64-bit digest (bounded memory)
 };
 
-// 64-bit digest of a byte stream, cheap enough to run at memory speed.
+// 64-bit digest of a byte stream, cheap enough to run at memory speed. The value depends only on
+// the bytes, not on how they were split between Update calls.
 class StreamDigest {
-public:
+  public:
+    StreamDigest();
     void Update(const uint8_t* data, size_t size);
     uint64_t Value() const;
     uint64_t Length() const { return length_; }
-    static uint64_t Of(const std::vector<uint8_t>& bytes);
+    static uint64_t Of(const uint8_t* data, size_t size);
+    static uint64_t Of(const std::vector<uint8_t>& bytes) { return Of(bytes.data(), bytes.size()); }
 
-private:
-    uint64_t state_ = 0x9E3779B97F4A7C15ull;
+  private:
+    static constexpr size_t kStripe = 32;
+    void Consume(const uint8_t* stripes, size_t count);
+
+    uint64_t lanes_[4];
     uint64_t length_ = 0;
-    uint8_t pending_[8] = {};
+    uint8_t pending_[kStripe] = {};
     size_t pendingSize_ = 0;
 };
 
-// One flash write (codes 4, 1004..1014) or SMD block write (1023) as the handset performed it.
+// One flash write (4, 1004..1014) or SMD block write (1023) as the handset performed it.
 struct FlashRecord {
     uint32_t code = 0;
     uint32_t kind = 0;  // argument 1 of the last RAM-download begin (command 7)
@@ -80,11 +97,14 @@ struct FlashRecord {
     std::vector<uint8_t> bytes;  // only in RecordMode::kBytes
 };
 
-// Every command packet, in order; consecutive RAM chunks collapse into one record (`repeat`).
+// Every command packet, in order. A run of consecutive RAM chunks is one record: `a1` the first
+// chunk's address, `a2` the bytes of the whole run, `a3` 0, `repeat` the number of chunks.
 struct CommandRecord {
     uint32_t code = 0;
     uint32_t a1 = 0, a2 = 0, a3 = 0;
     uint64_t repeat = 1;
+
+    friend bool operator==(const CommandRecord&, const CommandRecord&) = default;
 };
 
 struct HandsetConfig {
@@ -96,41 +116,106 @@ struct HandsetConfig {
     // SMD block ranges (first block, count) the handset asks for, in order; "OKUD" afterwards.
     std::vector<std::pair<uint32_t, uint32_t>> smdRanges;
     RecordMode recordMode = RecordMode::kBytes;
+    // Bytes mode only: the largest RAM download it keeps; chunks beyond are answered, not kept.
+    uint64_t ramLimit = 256ull << 20;
     HandsetFaults faults;
     HandsetTiming timing;
 };
 
-// The handset's side of one host write: the bytes it queues for the host to read, and whether
-// it leaves the bus (disconnect fault, or the reattach after command 20).
-struct HandsetResponse {
-    std::vector<uint8_t> reply;
-    bool disconnect = false;
-    bool reattach = false;  // leave now, come back after the reattach delay with the new version
+// What becomes of the handset's place on the bus after a host write.
+enum class HandsetExit {
+    kStay,
+    kUnplug,    // gone for good (disconnect fault); the write's replies are lost
+    kReattach,  // leaves after its reply (command 20), back after the reattach delay
+    kLeave,     // leaves after its reply and never comes back
 };
 
+struct HostWriteResult {
+    HandsetExit exit = HandsetExit::kStay;
+    uint32_t reattachDelayMs = 0;
+};
+
+// Thread-safe: one host at a time writes, while tests may read the records from any thread.
 class VirtualHandset {
-public:
+  public:
     explicit VirtualHandset(HandsetConfig config);
 
-    const HandsetConfig& Config() const { return config_; }
+    HandsetConfig Config() const;
+    void SetFaults(const HandsetFaults& faults);
 
-    // Consumes one write from the host (a 4-byte handshake word or a 2048-byte packet).
-    HandsetResponse HandleHostWrite(const uint8_t* data, size_t size);
+    // Consumes one write from the host (a 4-byte handshake word or a 2048-byte packet) and queues
+    // the answer on `replies`. Anything else is counted as malformed and answered sanely.
+    HostWriteResult HandleHostWrite(const uint8_t* data, size_t size, ReplyQueue& replies);
 
-    // What has been done so far (copies, safe to call from any thread).
-    std::vector<FlashRecord> Flashed() const;
-    std::vector<CommandRecord> Commands() const;
-    uint32_t CurrentVersion() const;
-    bool Launched() const;
-    // Language selection (command 9) as received: (kind, position, packed code).
-    std::vector<std::array<uint32_t, 3>> LanguageSelections() const;
-    uint64_t HostBytesReceived() const;
-
-    // Concatenation of what every flash write of `code` recorded, in order (kBytes mode).
+    // What has been done so far (copies).
+    std::vector<FlashRecord> Flashed() const { return Locked(flashed_); }
+    std::vector<CommandRecord> Commands() const { return Locked(commands_); }
+    // Concatenation of what every flash write of `code` recorded, in order (bytes mode).
     std::vector<uint8_t> FlashedBytes(uint32_t code) const;
+    // Language selections (command 9) as received: (kind, position, packed code).
+    std::vector<std::array<uint32_t, 3>> LanguageSelections() const { return Locked(languages_); }
+    uint32_t CurrentVersion() const { return Locked(version_); }
+    bool Launched() const { return Locked(launched_); }
+    uint64_t HostBytesReceived() const { return Locked(hostBytes_); }
+    uint64_t HandshakeRequests() const { return Locked(handshakes_); }
+    uint64_t Reattaches() const { return Locked(reattaches_); }
+    // Writes of a wrong size, unknown words or codes, over-long chunks.
+    uint64_t MalformedWrites() const { return Locked(malformed_); }
+    // RAM chunks whose address did not continue the download where the previous one ended.
+    uint64_t OutOfPlaceChunks() const { return Locked(outOfPlaceChunks_); }
 
-private:
-    // ... implementation state
+  private:
+    class Answer;
+
+    template <typename T>
+    T Locked(const T& field) const {
+        std::lock_guard lock(mutex_);
+        return field;
+    }
+
+    void HandleHandshake(const uint8_t* word, Answer& answer);
+    void HandlePacket(const uint8_t* packet, Answer& answer, HostWriteResult& result);
+    void HandleChunk(uint32_t address, uint32_t length, const uint8_t* payload, Answer& answer);
+    void HandleFlashWrite(uint32_t code, uint32_t a1, uint32_t a2, uint32_t a3, Answer& answer);
+    void HandleMarker(uint32_t phase, Answer& answer);
+    void BeginRamDownload(uint32_t kind);
+    void LogCommand(uint32_t code, uint32_t a1, uint32_t a2, uint32_t a3);
+    FlashRecord RecordDownload(uint32_t code, uint32_t a1, uint32_t a2, uint32_t a3) const;
+    uint64_t FlashMicros(uint64_t length) const;
+
+    mutable std::mutex mutex_;
+    HandsetConfig config_;
+    uint32_t version_;
+    bool launched_ = false;
+
+    uint64_t hostBytes_ = 0;
+    uint64_t packets_ = 0;
+    uint64_t chunks_ = 0;
+    uint64_t flashWrites_ = 0;
+    uint64_t checkWords_ = 0;
+    uint64_t handshakes_ = 0;
+    uint64_t reattaches_ = 0;
+    uint64_t malformed_ = 0;
+    uint64_t outOfPlaceChunks_ = 0;
+    uint32_t handshakesRefused_ = 0;
+    bool stalled_ = false;
+
+    // The RAM download since the last command 7.
+    uint32_t kind_ = 0;
+    bool downloadStarted_ = false;  // a chunk has come since command 7
+    uint32_t downloadBase_ = 0;     // address of its first chunk
+    uint32_t nextAddress_ = 0;
+    std::vector<uint8_t> ram_;  // bytes mode: contents from downloadBase_
+    uint64_t streamLength_ = 0;
+    uint32_t streamSum_ = 0;
+    StreamDigest streamDigest_;
+
+    uint32_t checkSum_ = 0;  // flashed by 1004..1014 since the last begin marker
+    size_t nextSmdRange_ = 0;
+
+    std::vector<FlashRecord> flashed_;
+    std::vector<CommandRecord> commands_;
+    std::vector<std::array<uint32_t, 3>> languages_;
 };
 
 }  // namespace varnel

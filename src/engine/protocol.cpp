@@ -113,11 +113,13 @@ bool SendCommandNoCheck(CUsbInterface& transport, uint32_t code, uint32_t a1, ui
     return false;
 }
 
-uint32_t SendVersionQuery(CUsbInterface& transport, uint8_t (&reply)[kReplySize]) {
+uint32_t SendVersionQuery(CUsbInterface& transport, uint8_t (&reply)[kReplySize],
+                          uint32_t timeoutMs) {
     if (!WritePacket(transport, kCmdQueryVersion, 0, 0, 0)) {
         return 0;
     }
-    return ReadReply(transport, reply);
+    transport.SetIoTimeout(timeoutMs);
+    return transport.ReadWait(reply, kReplySize);
 }
 
 uint32_t DownloadToRam(CUsbInterface& transport, int port, StatusSink& window, ImageFile& file,
@@ -174,9 +176,10 @@ int WriteFlash(CUsbInterface& transport, uint32_t code, uint32_t a1, uint32_t a2
     if (!WritePacket(transport, code, a1, a2, a3)) {
         SendStatus(window, kStatusFlashFailed, port, 0);
     }
+    // A missing or short echo is no echo, even when a3 is 0 (piece 0): the reply word's
+    // starting value must not pass for it.
     uint8_t reply[kReplySize] = {};
-    ReadReply(transport, reply);
-    if (GetLE32(reply) != a3) {
+    if (ReadReply(transport, reply) != kReplySize || GetLE32(reply) != a3) {
         SendStatus(window, kStatusFlashNoAck, port, 0);
         return 1;
     }

@@ -50,14 +50,12 @@ enum MarkerPhase : uint32_t {
 };
 
 // Bits of the image mask of kCmdJobPlan.
-enum ImageMaskBit : uint32_t {
-    kMaskEboot = 1u << 0,
-    kMaskPda = 1u << 1,
-    kMaskCsc = 1u << 2,
-    kMaskPhone = 1u << 3,
-    kMaskTelvik = 1u << 4,
-    kMaskContents = 1u << 5,
-};
+inline constexpr uint32_t kMaskEboot = 1u << 0;
+inline constexpr uint32_t kMaskPda = 1u << 1;
+inline constexpr uint32_t kMaskCsc = 1u << 2;
+inline constexpr uint32_t kMaskPhone = 1u << 3;
+inline constexpr uint32_t kMaskTelvik = 1u << 4;
+inline constexpr uint32_t kMaskContents = 1u << 5;
 
 // Handshake words, sent and compared byte for byte.
 inline constexpr char kHandshakeRequest[4] = {'A', 'T', 'U', 'D'};
@@ -99,8 +97,9 @@ bool SendCommandNoCheck(CUsbInterface& transport, uint32_t code, uint32_t a1, ui
 uint32_t ReadReply(CUsbInterface& transport, uint8_t (&reply)[kReplySize]);
 
 // Writes the version query (code 13) and reads its reply into `reply` (left as it was where no
-// byte came); the number of reply bytes that came.
-uint32_t SendVersionQuery(CUsbInterface& transport, uint8_t (&reply)[kReplySize]);
+// byte came), waiting at most `timeoutMs`; the number of reply bytes that came.
+uint32_t SendVersionQuery(CUsbInterface& transport, uint8_t (&reply)[kReplySize],
+                          uint32_t timeoutMs);
 
 // Error sources of DownloadToRam's 209.
 inline constexpr int kErrorSourceDevice = 0;
