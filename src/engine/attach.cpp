@@ -1,0 +1,130 @@
+#include "engine/attach.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "engine/clock.h"
+#include "engine/log_sink.h"
+#include "engine/protocol.h"
+#include "images/image_globals.h"
+#include "transport/device_path.h"
+
+namespace varnel {
+
+namespace {
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+template <typename... Args>
+void PortLog(AttachWindow& window, int port, const char* format, Args... args) {
+    window.AppendPortLogText(port, FormatEntry(format, args...));
+}
+
+// True when the device named like `port`'s is already in use on a lower (or the same) port.
+bool NameInUse(const DownloadJob& job, int port) {
+    for (int other = 0; other <= port; ++other) {
+        if (EqualIgnoringCase(job.m_strDeviceName[other], job.m_strDeviceName[port])) {
+            const int state = job.m_PortSlot[other].nState.load();
+            return state != kPortIdle && state != kPortFailed;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+uint32_t AttachOptionBits(const DownloadJob& job) {
+    uint32_t bits = 0;
+    bits |= job.m_bEraseCsc ? 0x2u : 0u;
+    bits |= job.m_bEraseNvData ? 0x4u : 0u;
+    bits |= job.m_bEraseNvBackup ? 0x8u : 0u;
+    bits |= job.m_bEraseNvPda ? 0x10u : 0u;
+    bits |= job.m_bEfsClear ? 0x20u : 0u;
+    bits |= job.m_bWriteModemNv ? 0x40u : 0u;
+    bits |= job.m_bKeepEbootCfg ? 0x80u : 0u;
+    bits |= job.m_bSetPriorityBit ? 0x200u : 0u;
+    const bool skipOsUpdate = job.m_bSkipOsUpdate || g_nTelvikType == kTelvikSingle ||
+                              (g_nCscType == kCscSingle && g_nTelvikType == kTelvikNone);
+    bits |= skipOsUpdate ? 0x400u : 0u;
+    bits |= job.m_bPreserveContents ? 0x800u : 0u;
+    bits |= job.m_bSmdCheck ? 0x1000u : 0u;
+    bits |= job.m_bUpdatePhoneBoot ? 0x80000000u : 0u;
+    return bits;
+}
+
+void AttachDevice(DownloadJob& job, AttachWindow& window, Clock& clock) {
+    const int port = job.m_FreePortStack.Top();
+    if (port < 0 || !job.m_pTransport[port]) {
+        return;
+    }
+    CUsbInterface& transport = *job.m_pTransport[port];
+    MainLogSink& mainLog = window.MainLog();
+    uint8_t reply[kReplySize] = {};
+
+    int attemptsLeft = kAttachAttempts;
+    bool acknowledged = false;
+    while (attemptsLeft > 0 && !acknowledged) {
+        --attemptsLeft;
+        if (!transport.Open(GUID_BOOTLOADER_INTERFACE, nullptr)) {
+            clock.Sleep(kAttachRetryPauseMs);
+            continue;
+        }
+        job.m_strDeviceName[port] = DeviceNameFromPath(transport.DevicePath());
+        PortLog(window, port, "[Setup:%d] Device name:%s\r\n", port,
+                job.m_strDeviceName[port].c_str());
+        if (NameInUse(job, port)) {
+            transport.Close();
+            mainLog.AppendMainLog("[Error:%id] Another same device Found. TimeOut:%d\r\n", port,
+                                  attemptsLeft);
+            return;
+        }
+        // The window thread waits here, so a silent device gets only a short time.
+        transport.SetIoTimeout(GetProtocolTimeouts().handshakeMs);
+        transport.Write(kHandshakeRequest, kReplySize);
+        transport.ReadWait(reply, kReplySize);
+        if (std::memcmp(reply, kHandshakeAck, kReplySize) == 0) {
+            PortLog(window, port, "[Setup:%d] PDA Device Found! TimeOut:%d\r\n", port,
+                    attemptsLeft);
+            acknowledged = true;
+            break;
+        }
+        mainLog.AppendMainLog("[Error:%d] Not receive OKUD! TimeOut:%d\r\n", port, attemptsLeft);
+        transport.Close();
+        clock.Sleep(kAttachRetryPauseMs);
+    }
+    if (!acknowledged) {
+        PortLog(window, port, "[Error:%d] USB no ack. Check ActiveSync. TimeOut:%d\r\n", port, -1);
+        return;
+    }
+
+    if (job.m_bEboot) {
+        // A device that does not answer the query must not leave the handshake's "OKUD" behind
+        // as its version.
+        std::memset(reply, 0, sizeof reply);
+        clock.Sleep(1000);
+        SendVersionQuery(transport, reply, GetProtocolTimeouts().handshakeMs);
+        job.m_dwBootloaderVersion = GetLE32(reply);
+        mainLog.AppendMainLog("[Setup:%d] Target Device BOOTLOADER version = %08X\r\n", port,
+                              job.m_dwBootloaderVersion.load());
+    }
+    ++job.m_nDetected;
+    job.m_FreePortStack.Pop();
+    PortLog(window, port, "[Setup:%d] PDA Device detected. TimeOut:%d\r\n", port, attemptsLeft);
+    job.m_PortSlot[port].nState = kPortAttached;
+    job.m_PortSlot[port].nKind = kKindEboot;
+    window.ShowPortAttached(port);
+    job.m_dwOptionFlags |= AttachOptionBits(job);
+    if (job.m_bStartImmediately || job.m_nDetected >= kPortCount) {
+        window.PostStartDownloading();
+    } else {
+        window.EnableStartDownloading();
+    }
+}
+
+}  // namespace varnel

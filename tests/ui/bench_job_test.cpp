@@ -1,0 +1,292 @@
+// Whole jobs through the window: Detect, handsets arriving on the simulated bus, the attach,
+// "Start downloading", the port workers and the window's picture of the end.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/download_worker.h"
+#include "engine/protocol.h"
+#include "images/image_globals.h"
+#include "sim/sim_bus.h"
+#include "sim/sim_transport.h"
+#include "support/image_dir.h"
+#include "support/sim_port.h"
+#include "tests/ui/fake_dialog_view.h"
+#include "ui/control_ids.h"
+#include "ui/morvane_dlg.h"
+
+namespace varnel::test {
+namespace {
+
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr char kAllFinished[] = "[Success] All Download finished. \r\n";
+
+class BenchJobTest : public ::testing::Test {
+  protected:
+    BenchJobTest() : timeouts_(300) {
+        for (auto& busy : g_bPortBusy) {
+            busy = 0;
+        }
+        g_nCscType = kCscUnknown;
+        g_nTelvikType = kTelvikNone;
+        WorkerServices tuning;
+        tuning.clock = &clock_;
+        tuning.pieceSize = 8 * kChunkDataSize;
+        DialogHooks hooks;
+        hooks.portWorker = DownloadWorkerHook(tuning);
+        hooks.clock = &clock_;
+        hooks.osSetupLine = [] { return std::string("[Setup] Linux test \r\n"); };
+        dlg_ = std::make_unique<CMorvaneDlg>(view_, loop_, std::move(hooks));
+        for (auto& transport : dlg_->m_pTransport) {
+            transport = std::make_unique<SimTransport>(bus_);
+        }
+        dlg_->InitDialogState();
+        events_ = std::make_unique<WindowDeviceEvents>(*dlg_);
+        bus_.AddListener(events_.get());
+    }
+
+    ~BenchJobTest() override {
+        bus_.RemoveListener(events_.get());
+        dlg_->Shutdown();
+    }
+
+    // Runs window messages until `done` holds; false when it does not within `limit`.
+    bool PumpUntil(const std::function<bool()>& done,
+                   std::chrono::seconds limit = std::chrono::seconds(30)) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            loop_.RunOne(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+    void PumpPending() {
+        while (loop_.RunPending() > 0) {
+        }
+    }
+
+    std::shared_ptr<VirtualHandset> Plug(const std::string& instance, HandsetConfig config = {}) {
+        config.instance = instance;
+        auto handset = std::make_shared<VirtualHandset>(config);
+        paths_.push_back(bus_.Plug(handset));
+        PumpPending();
+        return handset;
+    }
+
+    std::string Choose(int imageKind, const std::string& fileName, const ImageSpec& spec,
+                       ImageManifest* manifest) {
+        const std::string path = images_.Build(fileName, spec, manifest);
+        dlg_->SetPath(imageKind, path);
+        dlg_->SelectedFlag(imageKind) = 1;
+        dlg_->SetSpan(imageKind, {0, manifest->fileSize});
+        dlg_->UpdateData(false);
+        return path;
+    }
+
+    bool JobFinished() { return dlg_->MainLog().find(kAllFinished) != std::string::npos; }
+    int Port(const std::string& instance) {
+        for (int port = 0; port < kPortCount; ++port) {
+            if (dlg_->m_strDeviceName[port] == instance) {
+                return port;
+            }
+        }
+        return -1;
+    }
+
+    ScopedProtocolTimeouts timeouts_;
+    FakeClock clock_;
+    SimBus bus_{clock_};
+    ImageDir images_;
+    MessageLoop loop_;
+    FakeDialogView view_;
+    std::unique_ptr<CMorvaneDlg> dlg_;
+    std::unique_ptr<WindowDeviceEvents> events_;
+    std::vector<std::string> paths_;
+};
+
+ImageSpec PdaSpec(uint64_t size) {
+    ImageSpec spec;
+    spec.format = ImageFormat::kPda;
+    spec.pda.dataSize = size;
+    spec.pda.langpack = true;
+    return spec;
+}
+
+TEST_F(BenchJobTest, EightHandsetsRunAWholeJobAndTheWindowEndsAllFinished) {
+    ImageManifest pda;
+    const std::string pdaPath = Choose(kKindPda, "a.nb0", PdaSpec(50000), &pda);
+    ImageSpec phoneSpec;
+    phoneSpec.format = ImageFormat::kPhone;
+    phoneSpec.rawSize = 7000;
+    ImageManifest phone;
+    const std::string phonePath = Choose(kKindPhone, "m.bin", phoneSpec, &phone);
+    dlg_->OnDetect();
+
+    std::vector<std::shared_ptr<VirtualHandset>> handsets;
+    for (int index = 0; index < kPortCount; ++index) {
+        handsets.push_back(Plug("HS" + std::to_string(index)));
+    }
+    // The eighth attach starts the job by itself.
+    ASSERT_TRUE(PumpUntil([this] { return JobFinished(); }));
+
+    EXPECT_THAT(dlg_->MainLog(), EndsWith(kAllFinished));
+    EXPECT_EQ(dlg_->m_nFinished, kPortCount);
+    EXPECT_EQ(dlg_->m_nFailed, 0);
+    const auto pdaData = RegionBytes(pdaPath, pda, "pda.data");
+    const auto phoneData = ReadFileRegion(phonePath, 0, phone.fileSize);
+    for (int index = 0; index < kPortCount; ++index) {
+        SCOPED_TRACE(index);
+        const int port = Port("HS" + std::to_string(index));
+        ASSERT_EQ(port, index) << "devices take the ports in arrival order";
+        EXPECT_EQ(handsets[index]->FlashedBytes(kCmdWritePdaPiece), pdaData);
+        EXPECT_EQ(handsets[index]->FlashedBytes(kCmdWritePhone), phoneData);
+        EXPECT_EQ(view_.text[kPortCaptionIds[port]], "OK " + std::to_string(port));
+        EXPECT_EQ(view_.bkColor[kPortCaptionIds[port]], kColorFinished);
+        EXPECT_THAT(dlg_->PortLog(port), HasSubstr("[Setup:" + std::to_string(port) +
+                                                   "] PDA Device Found! TimeOut:2\r\n"));
+    }
+    EXPECT_FALSE(view_.IsEnabled(IDC_DETECT));
+    EXPECT_TRUE(view_.IsEnabled(IDC_RESET_ALL));
+}
+
+TEST_F(BenchJobTest, AFailingPortTurnsRedAndTheOthersStillFinish) {
+    ImageManifest pda;
+    Choose(kKindPda, "a.nb0", PdaSpec(20000), &pda);
+    dlg_->OnDetect();
+    Plug("GOOD");
+    HandsetConfig failing;
+    failing.faults.wrongChunkSumAt = 2;
+    Plug("BAD", failing);
+    ASSERT_EQ(dlg_->m_nDetected, 2);
+    EXPECT_TRUE(view_.IsEnabled(IDC_START_DOWNLOADING));
+    dlg_->OnStartDownloading();
+    ASSERT_TRUE(PumpUntil([this] { return JobFinished(); }));
+
+    const int bad = Port("BAD");
+    const int good = Port("GOOD");
+    EXPECT_EQ(view_.bkColor[kPortCaptionIds[bad]], kColorFailed);
+    EXPECT_EQ(view_.text[ProgressId(bad)], "[FAIL] PDA Checksum !!");
+    EXPECT_EQ(view_.bkColor[kPortCaptionIds[good]], kColorFinished);
+    EXPECT_EQ(view_.text[IDC_DEVICE_COUNT], "Currently 1 device(s) detected.");
+    // The failed port cleared its busy entry, so the good one did not sit out the whole
+    // sixty-second launch barrier (the boot wait is the only long pause).
+    EXPECT_LT(clock_.TotalSlept(), kBootWaitMs + 20000u);
+}
+
+TEST_F(BenchJobTest, PortsAreHandedOutInOrderAndAResetPortIsNextInLine) {
+    Plug("EARLY");  // before Detect: ignored, and the count line is not refreshed
+    EXPECT_EQ(dlg_->m_nDetected, 0);
+    ImageManifest pda;
+    Choose(kKindPda, "a.nb0", PdaSpec(100), &pda);
+    bus_.Unplug(paths_[0]);
+    dlg_->OnDetect();
+    Plug("A");
+    Plug("B");
+    Plug("C");
+    EXPECT_EQ(Port("A"), 0);
+    EXPECT_EQ(Port("B"), 1);
+    EXPECT_EQ(Port("C"), 2);
+    EXPECT_EQ(view_.text[IDC_DEVICE_COUNT], "Currently 3 device(s) detected.");
+
+    // Unplugging an attached device releases its port, which the next arrival takes.
+    bus_.Unplug(paths_[2]);
+    PumpPending();
+    EXPECT_THAT(dlg_->MainLog(), HasSubstr("[Setup:1] PDA Device removed.\r\n"));
+    EXPECT_EQ(dlg_->m_nDetected, 2);
+    Plug("D");
+    EXPECT_EQ(Port("D"), 1);
+}
+
+TEST_F(BenchJobTest, UnpluggingTheOnlyDeviceReturnsTheWindowToItsInitialState) {
+    ImageManifest pda;
+    Choose(kKindPda, "a.nb0", PdaSpec(100), &pda);
+    dlg_->OnDetect();
+    Plug("ONLY");
+    ASSERT_EQ(dlg_->m_nDetected, 1);
+    bus_.Unplug(paths_.back());
+    PumpPending();
+    EXPECT_EQ(dlg_->m_nDetected, 0);
+    EXPECT_EQ(dlg_->m_bWaitingForDevice, 0);
+    EXPECT_TRUE(view_.IsEnabled(IDC_DETECT));
+    // Detection is off again: a new device is not taken.
+    Plug("LATER");
+    EXPECT_EQ(dlg_->m_nDetected, 0);
+}
+
+TEST_F(BenchJobTest, AttachRetriesTheHandshakeAndRejectsADeviceAlreadyInUse) {
+    ImageManifest pda;
+    Choose(kKindPda, "a.nb0", PdaSpec(100), &pda);
+    dlg_->OnDetect();
+    HandsetConfig shy;
+    shy.faults.refuseHandshakes = 2;
+    Plug("SHY", shy);
+    EXPECT_EQ(Port("SHY"), 0);
+    EXPECT_THAT(dlg_->MainLog(), HasSubstr("[Error:0] Not receive OKUD! TimeOut:1\r\n"));
+    EXPECT_THAT(dlg_->PortLog(0), HasSubstr("[Setup:0] PDA Device detected. TimeOut:0\r\n"));
+
+    // The same serial in other letters is the same handset, already attached on port 0.
+    Plug("shy");
+    EXPECT_EQ(dlg_->m_nDetected, 1);
+    EXPECT_THAT(dlg_->MainLog(), HasSubstr("[Error:1d] Another same device Found. TimeOut:2\r\n"));
+}
+
+TEST_F(BenchJobTest, DeviceThatNeverAcknowledgesStaysUnattached) {
+    ImageManifest pda;
+    Choose(kKindPda, "a.nb0", PdaSpec(100), &pda);
+    dlg_->OnDetect();
+    HandsetConfig mute;
+    mute.faults.refuseHandshakes = 3;
+    Plug("MUTE", mute);
+    EXPECT_EQ(dlg_->m_nDetected, 0);
+    EXPECT_EQ(dlg_->m_FreePortStack.Top(), 0);
+    EXPECT_THAT(dlg_->PortLog(0),
+                HasSubstr("[Error:0] USB no ack. Check ActiveSync. TimeOut:-1\r\n"));
+}
+
+TEST_F(BenchJobTest, VersionIsReadOnlyWhenAnEbootImageIsChosen) {
+    ImageManifest pda;
+    Choose(kKindPda, "a.nb0", PdaSpec(100), &pda);
+    dlg_->OnDetect();
+    HandsetConfig config;
+    config.bootloaderVersion = 0x12345678;
+    Plug("NOEBOOT", config);
+    EXPECT_EQ(dlg_->m_dwBootloaderVersion.load(), 0u);
+
+    ImageSpec eboot;
+    eboot.format = ImageFormat::kEboot;
+    ImageManifest ebootManifest;
+    Choose(kKindEboot, "e.eb0", eboot, &ebootManifest);
+    Plug("EBOOT", config);
+    EXPECT_EQ(dlg_->m_dwBootloaderVersion.load(), 0x12345678u);
+    EXPECT_THAT(dlg_->MainLog(),
+                HasSubstr("[Setup:1] Target Device BOOTLOADER version = 12345678\r\n"));
+}
+
+TEST_F(BenchJobTest, ClosingMidJobStopsAndJoinsTheWorkers) {
+    SetProtocolTimeouts({60000, 60000, 2000});  // a stalled device would hold a worker a minute
+    ImageManifest pda;
+    Choose(kKindPda, "a.nb0", PdaSpec(100000), &pda);
+    dlg_->OnDetect();
+    HandsetConfig stalled;
+    stalled.faults.stallAt = 4;
+    Plug("STALL", stalled);
+    dlg_->OnStartDownloading();
+    PumpUntil([this] { return dlg_->m_PortSlot[0].nState.load() == kPortDownloading; });
+    view_.messageBoxAnswers.push_back(MessageResult::kOk);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(dlg_->OnClose());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+}  // namespace
+}  // namespace varnel::test
