@@ -2,7 +2,9 @@
 // appended text is kept, as a real edit box keeps it.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "ui/dialog_view.h"
 
@@ -32,15 +34,18 @@ class NullDialogView final : public DialogView {
                              MessageButtons) override {
         return MessageResult::kOk;
     }
-    std::optional<std::string> ChooseFile(std::string_view) override { return std::nullopt; }
+    // The Open dialog answers the file set with SetChosenFile, or is cancelled.
+    std::optional<std::string> ChooseFile(std::string_view) override { return m_strChosenFile; }
     void ShowLogWindow(const LogWindowData&) override {}
     void CloseWindow() override {}
 
     size_t EditSize() const { return m_strEdit.size(); }
+    void SetChosenFile(std::string path) { m_strChosenFile = std::move(path); }
 
   private:
     std::string m_strLastText;
     std::string m_strEdit;
+    std::optional<std::string> m_strChosenFile;
 };
 
 }  // namespace varnel::bench

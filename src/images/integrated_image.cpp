@@ -1,7 +1,5 @@
 #include "images/integrated_image.h"
 
-#include <algorithm>
-
 #include "images/csc_image.h"
 #include "images/format_entry.h"
 #include "images/image_file.h"
@@ -9,31 +7,11 @@
 
 namespace varnel {
 
-namespace {
-
-struct HiddenPair {
-    ComponentKind kind;
-    int button;
-    int pathBox;
-};
-
-// Both Telvik components stand for the one Telvik button; Contents keeps its controls.
-constexpr HiddenPair kHiddenPairs[] = {
-    {kComponentEboot, kIdcEbootButton, kIdcEbootPath},
-    {kComponentPda, kIdcPdaButton, kIdcPdaPath},
-    {kComponentCsc, kIdcCscButton, kIdcCscPath},
-    {kComponentPhone, kIdcPhoneButton, kIdcPhonePath},
-    {kComponentTelvik, kIdcTelvikButton, kIdcTelvikPath},
-    {kComponentSingleTelvik, kIdcTelvikButton, kIdcTelvikPath},
-};
-
-}  // namespace
-
 IntegratedImageCheck ParseIntegratedImage(const std::string& path, CscView& view) {
     IntegratedImageCheck check;
     ImageFile file;
     if (!file.Open(path)) {
-        view.AppendMainLog("cIMGFile.Open Failed\r\n");
+        view.AppendMainLog(kIntegratedOpenFailedLine);
         return check;
     }
     sImageHeader header;
@@ -51,12 +29,9 @@ IntegratedImageCheck ParseIntegratedImage(const std::string& path, CscView& view
         !ParseIntegratedCsc(file, header.Of(kComponentCsc), view)) {
         return check;
     }
-    for (const HiddenPair& pair : kHiddenPairs) {
-        std::vector<int>& hidden = check.hiddenControls;
-        if (header.Of(pair.kind).Present() &&
-            std::find(hidden.begin(), hidden.end(), pair.button) == hidden.end()) {
-            hidden.push_back(pair.button);
-            hidden.push_back(pair.pathBox);
+    for (int kind = 0; kind < kComponentCount; ++kind) {
+        if (header.Of(static_cast<ComponentKind>(kind)).Present()) {
+            check.components.push_back(static_cast<ComponentKind>(kind));
         }
     }
     check.ok = true;

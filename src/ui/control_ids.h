@@ -99,7 +99,10 @@ inline constexpr std::array<int, 10> kIntegratedComponentControls = {
     IDC_EBOOT_BUTTON, IDC_EBOOT_PATH,   IDC_PDA_BUTTON, IDC_PDA_PATH,      IDC_CSC_BUTTON,
     IDC_CSC_PATH,     IDC_PHONE_BUTTON, IDC_PHONE_PATH, IDC_TELVIK_BUTTON, IDC_TELVIK_PATH};
 
-// Path edit of each image kind, index = image kind 0-7.
+// Button and path edit of each image kind, index = image kind 0-7.
+inline constexpr std::array<int, kImageKindCount> kImageButtonIds = {
+    IDC_EBOOT_BUTTON, IDC_PDA_BUTTON, IDC_CSC_BUTTON,        IDC_TELVIK_BUTTON,
+    IDC_PHONE_BUTTON, IDC_SMD_BUTTON, IDC_INTEGRATED_BUTTON, IDC_CONTENTS_BUTTON};
 inline constexpr std::array<int, kImageKindCount> kImagePathIds = {
     IDC_EBOOT_PATH, IDC_PDA_PATH, IDC_CSC_PATH,        IDC_TELVIK_PATH,
     IDC_PHONE_PATH, IDC_SMD_PATH, IDC_INTEGRATED_PATH, IDC_CONTENTS_PATH};

@@ -49,29 +49,29 @@ class IntegratedImageTest : public ::testing::Test {
     std::unique_ptr<TempFile> scratch_;
 };
 
-TEST_F(IntegratedImageTest, HidesTheControlsOfThePresentComponents) {
+TEST_F(IntegratedImageTest, ListsThePresentComponents) {
     IntegratedImageSpec components;
     components.eboot = 1000;
     components.pda = PdaImageSpec{};
     components.csc = CscImageSpec{};
     const auto check = Check(BuildBytes(Integrated(components)));
     ASSERT_TRUE(check.ok);
-    EXPECT_THAT(check.hiddenControls, ElementsAre(1019, 1020, 1035, 1023, 1037, 1040));
+    EXPECT_THAT(check.components, ElementsAre(kComponentEboot, kComponentPda, kComponentCsc));
     EXPECT_EQ(view_.imageHeaderReports, 0);
 
-    // Either Telvik component hides the one Telvik pair; Contents keeps its controls.
     IntegratedImageSpec telviks;
     telviks.phone = 100;
     telviks.telvik = TelvikImageSpec{};
     telviks.singleTelvik = 300;
     telviks.contents = TelvikImageSpec{};
-    EXPECT_THAT(Check(BuildBytes(Integrated(telviks))).hiddenControls,
-                ElementsAre(1036, 1026, 1041, 1042));
+    EXPECT_THAT(
+        Check(BuildBytes(Integrated(telviks))).components,
+        ElementsAre(kComponentPhone, kComponentTelvik, kComponentSingleTelvik, kComponentContents));
     IntegratedImageSpec contentsOnly;
     contentsOnly.contents = TelvikImageSpec{};
     const auto contents = Check(BuildBytes(Integrated(contentsOnly)));
     EXPECT_TRUE(contents.ok);
-    EXPECT_THAT(contents.hiddenControls, IsEmpty());
+    EXPECT_THAT(contents.components, ElementsAre(kComponentContents));
 }
 
 TEST_F(IntegratedImageTest, ComponentOfSizeZeroIsAbsentWhateverItsOffset) {
@@ -81,7 +81,7 @@ TEST_F(IntegratedImageTest, ComponentOfSizeZeroIsAbsentWhateverItsOffset) {
     PutLe32(bytes, HeaderField(bytes.size(), kComponentEboot), 0xFFFFFFF0);
     const auto check = Check(bytes);
     EXPECT_TRUE(check.ok);
-    EXPECT_THAT(check.hiddenControls, ElementsAre(1036, 1026));
+    EXPECT_THAT(check.components, ElementsAre(kComponentPhone));
 }
 
 TEST_F(IntegratedImageTest, WrongOrMissingTrailer) {
