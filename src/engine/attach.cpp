@@ -1,7 +1,5 @@
 #include "engine/attach.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include "engine/clock.h"
@@ -13,13 +11,6 @@
 namespace varnel {
 
 namespace {
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 template <typename... Args>
 void PortLog(AttachWindow& window, int port, const char* format, Args... args) {

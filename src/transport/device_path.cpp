@@ -1,5 +1,7 @@
 #include "transport/device_path.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "transport/usb_interface.h"
@@ -16,6 +18,13 @@ std::string UsbDevicePath(uint16_t vendorId, uint16_t productId, std::string_vie
 std::string TtyDevicePath(std::string_view name) {
     return std::string("\\\\?\\tty#") + std::string(name) + "#" +
            GuidText(GUID_BOOTLOADER_INTERFACE);
+}
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
 }
 
 std::string DeviceNameFromPath(std::string_view path) {

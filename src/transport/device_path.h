@@ -12,6 +12,9 @@ namespace varnel {
 std::string UsbDevicePath(uint16_t vendorId, uint16_t productId, std::string_view instance);
 std::string TtyDevicePath(std::string_view name);
 
+// Device names and paths compare without regard to letter case (ASCII).
+bool EqualIgnoringCase(std::string_view a, std::string_view b);
+
 // The device name the attach records: cut the path before its last '#', then keep what follows
 // the last '#' of the rest. Empty when the path has no '#'.
 std::string DeviceNameFromPath(std::string_view path);

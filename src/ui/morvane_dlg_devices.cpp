@@ -1,21 +1,12 @@
 // Device arrival and removal, and the attach that binds an arriving device to a port.
-#include <algorithm>
-#include <cctype>
-
 #include "engine/attach.h"
+#include "transport/device_path.h"
 #include "ui/control_ids.h"
 #include "ui/morvane_dlg.h"
 
 namespace varnel {
 
 namespace {
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 // The window as the attach changes it.
 class DialogAttachWindow final : public AttachWindow {
