@@ -1,0 +1,802 @@
+// varnel-cli: the bench from a terminal. The main window's logic runs behind a terminal view:
+// images and option boxes are chosen through the window's own handlers, Detect is pressed,
+// handsets attach as they arrive and the job runs as it does in the window. See --help.
+//
+// Exit status: 0 every attached port finished; 1 a port failed, no handset attached, or the job
+// was interrupted; 2 bad arguments or an image that failed its checks.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/bench_application.h"
+#include "app/job_report.h"
+#include "engine/download_job.h"
+#include "images/bytesum.h"
+#include "images/format_entry.h"
+#include "images/image_file.h"
+#include "sim/fault_names.h"
+#include "sim/sim_bus.h"
+#include "sim/sim_transport.h"
+#include "sim/virtual_handset.h"
+#include "ui/control_ids.h"
+#include "ui/terminal_view.h"
+#include "ui/window_thread.h"
+
+namespace {
+
+using namespace varnel;
+
+constexpr char kProgram[] = "varnel-cli";
+constexpr int kExitFinished = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitBadArguments = 2;
+
+// Simulated handsets arrive this far apart, as an operator plugs them in one by one.
+constexpr auto kArrivalGap = std::chrono::milliseconds(100);
+// The longest the window thread waits for a message before it looks at the job again.
+constexpr auto kLoopTick = std::chrono::milliseconds(50);
+constexpr int kModeSmd = 1;
+// The widest a summary line gets when no terminal says how wide it may be.
+constexpr size_t kSummaryWidth = 160;
+// A RAM chunk packet carries this many image bytes in its 2048.
+constexpr uint64_t kChunkPayload = 2032;
+constexpr uint64_t kChunkPacket = 2048;
+
+std::atomic<bool> g_bInterrupted{false};
+
+void OnInterrupt(int) {
+    g_bInterrupted = true;
+}
+
+struct ImageOption {
+    const char* name;
+    const char* kind;  // as the report names it
+    int selectionKind;
+    int imageKind;
+    const char* help;
+};
+// In the order the images are chosen: the CSC lists exist before an entry of them is picked.
+constexpr ImageOption kImageOptions[] = {
+    {"--eboot", "EBoot", kSelectEboot, kKindEboot, "EBoot image (.eb0)"},
+    {"--pda", "PDA", kSelectPda, kKindPda, "PDA image (.nb0)"},
+    {"--csc", "CSC", kSelectCsc, kKindCsc, "CSC image (.csc), single or multi"},
+    {"--telvik", "Telvik", kSelectTelvik, kKindTelvik, "Telvik image (.mst, .msd or .sst)"},
+    {"--phone", "Phone", kSelectPhone, kKindPhone, "Phone image (.bin)"},
+    {"--smd", "SMD", kSelectSmd, kKindSmd, "SMD image (.smd); needs --mode smd"},
+    {"--integrated", "Integrated", kSelectIntegrated, kKindIntegrated, "Integrated image (.img)"},
+    {"--contents", "Contents", kSelectContents, kKindContents, "Contents image (.mct)"},
+};
+constexpr size_t kImageOptionCount = std::size(kImageOptions);
+
+struct OptionBox {
+    const char* name;
+    int id;
+    const char* caption;
+};
+constexpr OptionBox kOptionBoxes[] = {
+    {"--keep-eboot-cfg", IDC_KEEP_EBOOT_CFG, "Keep Eboot CFG"},
+    {"--erase-csc", IDC_ERASE_CSC, "Erase CSC"},
+    {"--erase-nv-pda", IDC_ERASE_NV_PDA, "Erase NV PDA"},
+    {"--set-priority-bit", IDC_SET_PRIORITY_BIT, "Set Priority Bit"},
+    {"--skip-os-update", IDC_SKIP_OS_UPDATE, "Skip OS updating by Telvik image"},
+    {"--preserve-contents", IDC_PRESERVE_CONTENTS, "Preserve device's contents"},
+    {"--skip-boot-wait", IDC_SKIP_BOOT_WAIT, "Skip over waiting for booting completely"},
+    {"--start-immediately", IDC_START_IMMEDIATELY, "Start downloading immediately"},
+    {"--smd-check", IDC_SMD_CHECK, "SMD Check"},
+};
+constexpr size_t kOptionBoxCount = std::size(kOptionBoxes);
+
+struct CliOptions {
+    std::array<std::string, kImageOptionCount> images;
+    std::array<bool, kOptionBoxCount> boxes{};
+    std::string mode = "normal";
+    int language = -1;
+    int cscFile = -1;
+    int ports = 0;  // 0: as many as are simulated, else eight
+    double detectTimeout = 60;
+    int simulate = 0;
+    std::vector<std::string> simFaults;
+    uint32_t simRoundTripMicros = 250;
+    double simFlashMegabytesPerSecond = 16;
+    uint32_t simTimeScale = 1;
+    std::string transport = "sim";
+    std::string ttyDir;
+    std::string usbId;
+    std::string logFile;
+    std::string portLogsDir;
+    std::string reportFile;
+};
+
+void PrintError(const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
+}
+
+bool IsUsbId(const std::string& text) {
+    if (text.size() != 9 || text[4] != ':') {
+        return false;
+    }
+    for (size_t at = 0; at < text.size(); ++at) {
+        if (at != 4 && std::isxdigit(static_cast<unsigned char>(text[at])) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A check whose description stays out of the help's type column, so each option keeps one line.
+CLI::Validator Quiet(CLI::Validator validator) {
+    return validator.description("");
+}
+
+// Parses the command line into `options`; an exit status when the program ends here (help, or a
+// bad argument already reported).
+std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) {
+    CLI::App app(
+        "Runs a download job on the bench from a terminal: chooses the images and "
+        "option boxes as the main window does, presses Detect, attaches handsets as "
+        "they arrive and starts the job.",
+        kProgram);
+    app.get_formatter()->column_width(30);
+    for (size_t index = 0; index < kImageOptionCount; ++index) {
+        const ImageOption& image = kImageOptions[index];
+        app.add_option(image.name, options.images[index], image.help)
+            ->type_name("FILE")
+            ->check(Quiet(CLI::ExistingFile));
+    }
+    for (size_t index = 0; index < kOptionBoxCount; ++index) {
+        const OptionBox& box = kOptionBoxes[index];
+        app.add_flag(box.name, options.boxes[index], std::string("tick \"") + box.caption + "\"");
+    }
+    app.add_option("--mode", options.mode, "Mode Select: normal or smd")
+        ->type_name("normal|smd")
+        ->check(Quiet(CLI::IsMember({"normal", "smd"})));
+    app.add_option("--language", options.language, "entry N (0 = first) of \"Language Select\"")
+        ->type_name("N")
+        ->check(Quiet(CLI::NonNegativeNumber));
+    app.add_option("--csc-file", options.cscFile, "entry N (0 = first) of \"CSC File Select\"")
+        ->type_name("N")
+        ->check(Quiet(CLI::NonNegativeNumber));
+    app.add_option("--ports", options.ports,
+                   "start when N (1-8) are attached (default: --simulate N)")
+        ->type_name("N")
+        ->check(Quiet(CLI::Range(1, kPortCount)));
+    app.add_option("--detect-timeout", options.detectTimeout,
+                   "fewer attached by then: start with those (60)")
+        ->type_name("SECONDS")
+        ->check(Quiet(CLI::PositiveNumber));
+    app.add_option("--simulate", options.simulate, "N (1-8) simulated handsets arrive after Detect")
+        ->type_name("N")
+        ->check(Quiet(CLI::Range(1, kPortCount)));
+    app.add_option("--sim-fault", options.simFaults,
+                   "give the handset of port PORT a fault (repeatable; see below)")
+        ->type_name("PORT:FAULT");
+    app.add_option("--sim-round-trip", options.simRoundTripMicros,
+                   "simulated reply time in microseconds (250)")
+        ->type_name("US")
+        ->check(Quiet(CLI::Range(0, 10'000'000)));
+    app.add_option("--sim-flash-rate", options.simFlashMegabytesPerSecond,
+                   "simulated flash speed in MB/s (16; 0 = instant)")
+        ->type_name("MBPS")
+        ->check(Quiet(CLI::Range(0.0, 1e6)));
+    app.add_option("--sim-time-scale", options.simTimeScale,
+                   "with --simulate, every pause runs N times faster (1)")
+        ->type_name("N")
+        ->check(Quiet(CLI::Range(1, 1000)));
+    app.add_option("--transport", options.transport, "sim, tty or libusb (default sim)")
+        ->type_name("sim|tty|libusb")
+        ->check(Quiet(CLI::IsMember({"sim", "tty", "libusb"})));
+    app.add_option("--tty-dir", options.ttyDir, "directory of the tty nodes (tty transport)")
+        ->type_name("DIR")
+        ->check(Quiet(CLI::ExistingDirectory));
+    app.add_option("--usb-id", options.usbId, "boot-loader USB id (libusb transport)")
+        ->type_name("VID:PID")
+        ->check(CLI::Validator(
+            [](const std::string& text) {
+                return IsUsbId(text) ? std::string()
+                                     : "'" + text + "' is not VID:PID in hex, e.g. 04e8:1234";
+            },
+            ""));
+    app.add_option("--log", options.logFile, "write the main log to FILE")->type_name("FILE");
+    app.add_option("--port-logs", options.portLogsDir, "write one log per port into DIR")
+        ->type_name("DIR");
+    app.add_option("--report", options.reportFile, "write a JSON report of the job to FILE")
+        ->type_name("FILE");
+    app.footer("Faults of --sim-fault (N counts from 0):\n" + FaultNamesHelp() +
+               "Exit status: 0 every attached port finished; 1 a port failed, no handset "
+               "attached or interrupted; 2 bad arguments or an image that failed its checks.");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return kExitFinished;
+    } catch (const CLI::ParseError& error) {
+        PrintError(error.what());
+        return kExitBadArguments;
+    }
+    return std::nullopt;
+}
+
+// Whether a file can be written there, without creating or emptying it yet.
+bool CheckWritableFile(const std::string& path, std::string& error) {
+    namespace fs = std::filesystem;
+    std::error_code code;
+    if (fs::is_directory(path, code)) {
+        error = "'" + path + "' is a directory";
+        return false;
+    }
+    if (fs::exists(path, code)) {
+        if (access(path.c_str(), W_OK) != 0) {
+            error = "cannot write '" + path + "': " + std::strerror(errno);
+            return false;
+        }
+        return true;
+    }
+    fs::path parent = fs::path(path).parent_path();
+    if (parent.empty()) {
+        parent = ".";
+    }
+    if (!fs::is_directory(parent, code)) {
+        error = "cannot write '" + path + "': no directory '" + parent.string() + "'";
+        return false;
+    }
+    if (access(parent.c_str(), W_OK) != 0) {
+        error = "cannot write '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool PrepareDirectory(const std::string& path, std::string& error) {
+    std::error_code code;
+    std::filesystem::create_directories(path, code);
+    if (!std::filesystem::is_directory(path, code)) {
+        error = "cannot make directory '" + path + "'";
+        return false;
+    }
+    if (access(path.c_str(), W_OK) != 0) {
+        error = "cannot write into '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// What the arguments mean together; the devices' faults by handset. False with a reason.
+bool CheckArguments(CliOptions& options, std::vector<HandsetFaults>& faults, std::string& error) {
+    if (options.transport != "sim") {
+        error = "the " + options.transport + " transport is not available in this build";
+        return false;
+    }
+    if (options.simulate == 0) {
+        error = "the sim transport needs --simulate N (1-8)";
+        return false;
+    }
+    if (options.ports == 0) {
+        options.ports = options.simulate;
+    }
+    faults.assign(static_cast<size_t>(options.simulate), HandsetFaults{});
+    for (const std::string& fault : options.simFaults) {
+        if (!ApplyPortFault(fault, faults, error)) {
+            error = "--sim-fault: " + error;
+            return false;
+        }
+    }
+    const bool smdMode = options.mode == "smd";
+    for (size_t index = 0; index < kOptionBoxCount; ++index) {
+        if (options.boxes[index] && kOptionBoxes[index].id == IDC_SMD_CHECK && !smdMode) {
+            error = "--smd-check needs --mode smd";
+            return false;
+        }
+    }
+    if (std::none_of(options.images.begin(), options.images.end(),
+                     [](const std::string& path) { return !path.empty(); })) {
+        error =
+            "no image given: choose at least one with --eboot, --pda, --csc, --telvik, "
+            "--phone, --smd, --integrated or --contents";
+        return false;
+    }
+    if (!options.logFile.empty() && !CheckWritableFile(options.logFile, error)) {
+        error = "--log: " + error;
+        return false;
+    }
+    if (!options.reportFile.empty() && !CheckWritableFile(options.reportFile, error)) {
+        error = "--report: " + error;
+        return false;
+    }
+    if (!options.portLogsDir.empty() && !PrepareDirectory(options.portLogsDir, error)) {
+        error = "--port-logs: " + error;
+        return false;
+    }
+    return true;
+}
+
+// The handsets of --simulate: made up front, plugged into the bus one after another from a
+// thread of their own, as an operator plugs them in after pressing Detect.
+class SimulatedHandsets {
+  public:
+    SimulatedHandsets(SimBus& bus, const CliOptions& options,
+                      const std::vector<HandsetFaults>& faults)
+        : m_bus(bus) {
+        for (int index = 0; index < options.simulate; ++index) {
+            HandsetConfig config;
+            config.instance = FormatEntry("SIM%d", index);
+            config.recordMode = RecordMode::kDigest;
+            config.timing.roundTripMicros = options.simRoundTripMicros;
+            config.timing.flashBytesPerSecond =
+                static_cast<uint64_t>(options.simFlashMegabytesPerSecond * (1 << 20));
+            config.faults = faults[static_cast<size_t>(index)];
+            m_handsets.push_back(std::make_shared<VirtualHandset>(config));
+        }
+    }
+    ~SimulatedHandsets() { Stop(); }
+    SimulatedHandsets(const SimulatedHandsets&) = delete;
+    SimulatedHandsets& operator=(const SimulatedHandsets&) = delete;
+
+    void StartPlugging() {
+        m_thread = std::thread([this] {
+            for (const auto& handset : m_handsets) {
+                std::unique_lock lock(m_mutex);
+                if (m_stopping.wait_for(lock, kArrivalGap, [this] { return m_bStop; })) {
+                    return;
+                }
+                lock.unlock();
+                m_bus.Plug(handset);
+            }
+        });
+    }
+    void Stop() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_bStop = true;
+        }
+        m_stopping.notify_all();
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+    std::shared_ptr<VirtualHandset> ByInstance(const std::string& instance) const {
+        for (const auto& handset : m_handsets) {
+            if (handset->Config().instance == instance) {
+                return handset;
+            }
+        }
+        return nullptr;
+    }
+
+  private:
+    SimBus& m_bus;
+    std::vector<std::shared_ptr<VirtualHandset>> m_handsets;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_stopping;
+    bool m_bStop = false;
+};
+
+int TerminalColumns() {
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return 80;
+}
+
+TerminalStreams StandardStreams() {
+    TerminalStreams streams;
+    const bool statusTerminal = isatty(STDERR_FILENO) != 0;
+    streams.bLiveProgress = statusTerminal;
+    streams.bLogOnTerminal = statusTerminal && isatty(STDOUT_FILENO) != 0;
+    streams.bInteractive = statusTerminal && isatty(STDIN_FILENO) != 0;
+    streams.columns = TerminalColumns;
+    return streams;
+}
+
+enum class JobEnd { kAllDone, kNoHandset, kInterrupted };
+
+class CommandLineBench {
+  public:
+    CommandLineBench(const CliOptions& options, const std::vector<HandsetFaults>& faults)
+        : m_options(options),
+          m_view(StandardStreams()),
+          m_clock(options.simTimeScale),
+          m_bus(m_clock),
+          m_handsets(m_bus, options, faults),
+          m_app(m_view, m_loop, Setup()) {}
+
+    ~CommandLineBench() {
+        m_handsets.Stop();
+        m_app.Dialog().Shutdown();
+        m_bus.RemoveListener(&m_app.DeviceEvents());
+        if (m_pLogFile != nullptr) {
+            std::fclose(m_pLogFile);
+        }
+    }
+    CommandLineBench(const CommandLineBench&) = delete;
+    CommandLineBench& operator=(const CommandLineBench&) = delete;
+
+    int Run() {
+        m_report.started = std::chrono::system_clock::now();
+        if (!OpenLogFile()) {
+            return kExitBadArguments;
+        }
+        if (!m_app.Start()) {
+            return kExitFailed;
+        }
+        m_report.strTitle = m_app.Title();
+        if (!ChooseOptions() || !ChooseImages() || !ChooseListEntries()) {
+            return kExitBadArguments;
+        }
+        m_view.SetTrafficSource([this](int port) {
+            const bool attached = m_app.Dialog().m_PortSlot[port].nState != kPortIdle;
+            return PortTraffic{m_app.BytesSent(port), m_qwExpectedBytes,
+                               attached ? m_jobStart : std::nullopt};
+        });
+        m_app.Dialog().OnDetect();
+        m_handsets.StartPlugging();
+        const JobEnd end = RunJob();
+        return Finish(end);
+    }
+
+  private:
+    BenchSetup Setup() {
+        BenchSetup setup;
+        // The simulator's transport is a file-handle transport, as tty nodes are.
+        setup.osPath = LinuxTransport::kTty;
+        setup.bControlSyncSoftware = false;
+        setup.clock = &m_clock;
+        setup.makeTransport = [this] { return std::make_unique<SimTransport>(m_bus); };
+        setup.registerDevices = [this](DeviceEventListener& events, uint32_t&) {
+            m_bus.AddListener(&events);
+            return true;
+        };
+        return setup;
+    }
+
+    bool OpenLogFile() {
+        if (m_options.logFile.empty()) {
+            return true;
+        }
+        m_pLogFile = std::fopen(m_options.logFile.c_str(), "w");
+        if (m_pLogFile == nullptr) {
+            PrintError("--log: cannot write '" + m_options.logFile + "': " + std::strerror(errno));
+            return false;
+        }
+        m_view.SetMainLogCopy([this](std::string_view text) {
+            std::fwrite(text.data(), 1, text.size(), m_pLogFile);
+            std::fflush(m_pLogFile);
+        });
+        return true;
+    }
+
+    // Mode Select and the option boxes, each as a click on it.
+    bool ChooseOptions() {
+        BenchDialog& dlg = m_app.Dialog();
+        if (m_options.mode == "smd") {
+            m_view.SetComboSelection(IDC_MODE_SELECT, kModeSmd);
+            dlg.OnModeSelect();
+        }
+        for (size_t index = 0; index < kOptionBoxCount; ++index) {
+            if (m_options.boxes[index]) {
+                m_view.SetCheck(kOptionBoxes[index].id, true);
+                dlg.OnOptionCheck(kOptionBoxes[index].id);
+            }
+        }
+        return true;
+    }
+
+    // Each image through its button, the file dialog answered with the path given.
+    bool ChooseImages() {
+        BenchDialog& dlg = m_app.Dialog();
+        for (size_t index = 0; index < kImageOptionCount; ++index) {
+            const ImageOption& image = kImageOptions[index];
+            const std::string& given = m_options.images[index];
+            if (given.empty()) {
+                continue;
+            }
+            if (!m_view.IsControlShown(kImageButtonIds[image.imageKind])) {
+                PrintError(std::string(image.name) + ": the window does not offer this image now" +
+                           (image.imageKind == kKindSmd ? " (it needs --mode smd)"
+                                                        : " (the Integrated image carries it)"));
+                return false;
+            }
+            const size_t logBefore = dlg.MainLog().size();
+            m_view.SetNextChosenFile(std::filesystem::absolute(given).string());
+            dlg.OnImageButton(image.selectionKind);
+            if (!dlg.IsSelected(image.imageKind)) {
+                for (const std::string& line : LogLines(dlg.MainLog().substr(logBefore))) {
+                    PrintError(std::string(image.name) + " " + given + ": " + line);
+                }
+                return false;
+            }
+            const ImageSpan span = dlg.Span(image.imageKind);
+            m_qwExpectedBytes += span.dwSize / kChunkPayload * kChunkPacket + kChunkPacket;
+            m_report.images.push_back(DescribeImage(image, dlg.Path(image.imageKind), span));
+        }
+        return true;
+    }
+
+    ReportImage DescribeImage(const ImageOption& image, const std::string& path,
+                              const ImageSpan& span) {
+        ReportImage described{image.kind, path, span.dwSize, 0};
+        if (m_options.reportFile.empty()) {
+            return described;
+        }
+        ImageFile file;
+        if (file.Open(path)) {
+            described.dwByteSum = FileByteSum(file);
+        }
+        return described;
+    }
+
+    // The entries of "CSC File Select" and "Language Select", after the images filled them.
+    bool ChooseListEntries() {
+        if (m_options.cscFile >= 0) {
+            if (!ChooseEntry("--csc-file", IDC_CSC_FILE_SELECT, m_options.cscFile)) {
+                return false;
+            }
+            m_app.Dialog().OnSelectCscFile();
+        }
+        return m_options.language < 0 ||
+               ChooseEntry("--language", IDC_LANGUAGE_SELECT, m_options.language);
+    }
+
+    bool ChooseEntry(const char* option, int comboId, int entry) {
+        const int count = m_view.GetComboCount(comboId);
+        if (entry >= count) {
+            PrintError(
+                FormatEntry("%s %d: the list has %d entr%s (0 = first); a multi-CSC image fills it",
+                            option, entry, std::max(count, 0), count == 1 ? "y" : "ies"));
+            return false;
+        }
+        m_view.SetComboSelection(comboId, entry);
+        return true;
+    }
+
+    bool JobStarted() const {
+        const BenchDialog& dlg = m_app.Dialog();
+        return std::any_of(std::begin(dlg.m_PortSlot), std::end(dlg.m_PortSlot),
+                           [](const PortSlot& slot) { return slot.nState >= kPortDownloading; });
+    }
+
+    // The window thread: runs the window's messages until the job is over.
+    JobEnd RunJob() {
+        BenchDialog& dlg = m_app.Dialog();
+        const auto detectStart = std::chrono::steady_clock::now();
+        const auto detectLimit = std::chrono::duration<double>(m_options.detectTimeout);
+        const bool attachStarts = dlg.m_bStartImmediately != 0 || m_options.ports == kPortCount;
+        for (;;) {
+            m_loop.RunOne(kLoopTick);
+            dlg.CollectPortLogs();
+            NotePortEnds();
+            m_view.RefreshProgress();
+            if (g_bInterrupted.exchange(false)) {
+                // The close question, when a job runs; declining keeps it running.
+                if (dlg.OnClose()) {
+                    return JobEnd::kInterrupted;
+                }
+                continue;
+            }
+            if (!m_jobStart) {
+                if (JobStarted()) {
+                    m_jobStart = std::chrono::steady_clock::now();
+                    m_report.downloadStarted = std::chrono::system_clock::now();
+                    continue;
+                }
+                const bool timedOut = std::chrono::steady_clock::now() - detectStart >= detectLimit;
+                if (timedOut && dlg.m_nDetected == 0) {
+                    PrintError(FormatEntry("no handset attached within %g seconds",
+                                           m_options.detectTimeout));
+                    return JobEnd::kNoHandset;
+                }
+                // Eight attached handsets, or the first with "Start downloading immediately",
+                // start the job from the attach itself.
+                if ((timedOut || (!attachStarts && dlg.m_nDetected >= m_options.ports)) &&
+                    m_view.IsControlEnabled(IDC_START_DOWNLOADING)) {
+                    dlg.OnStartDownloading();
+                }
+                continue;
+            }
+            if (dlg.m_nFinished + dlg.m_nFailed == dlg.m_nDetected) {
+                return JobEnd::kAllDone;
+            }
+        }
+    }
+
+    void NotePortEnds() {
+        const auto now = std::chrono::steady_clock::now();
+        for (int port = 0; port < kPortCount; ++port) {
+            const int state = m_app.Dialog().m_PortSlot[port].nState;
+            if ((state == kPortFinished || state == kPortFailed) && !m_portEnd[port]) {
+                m_portEnd[port] = now;
+            }
+        }
+    }
+
+    int Finish(JobEnd end) {
+        BenchDialog& dlg = m_app.Dialog();
+        if (end != JobEnd::kInterrupted) {
+            dlg.OnClose();
+        }
+        m_handsets.Stop();
+        dlg.CollectPortLogs();
+        NotePortEnds();
+        m_report.ended = std::chrono::system_clock::now();
+
+        int status = kExitFinished;
+        m_report.strResult = "finished";
+        if (end == JobEnd::kNoHandset) {
+            status = kExitFailed;
+            m_report.strResult = "no handset";
+        } else if (end == JobEnd::kInterrupted) {
+            status = kExitFailed;
+            m_report.strResult = "interrupted";
+        } else if (dlg.m_nFailed > 0) {
+            status = kExitFailed;
+            m_report.strResult = "failed";
+        }
+        m_report.nExitStatus = status;
+        CollectPorts();
+        ShowSummary();
+        return WriteOutputs() ? status : kExitFailed;
+    }
+
+    void CollectPorts() {
+        BenchDialog& dlg = m_app.Dialog();
+        const auto now = std::chrono::steady_clock::now();
+        m_report.dwOptionFlags = dlg.m_dwOptionFlags;
+        m_report.options = OptionsJson();
+        for (int port = 0; port < kPortCount; ++port) {
+            const int state = dlg.m_PortSlot[port].nState;
+            if (state == kPortIdle) {
+                continue;
+            }
+            ReportPort record;
+            record.nPort = port;
+            record.strDevice = dlg.m_strDeviceName[port];
+            record.strState = state == kPortFinished ? "finished"
+                              : state == kPortFailed ? "failed"
+                                                     : "stopped";
+            record.dwStatusCode = dlg.LastStatusCode(port);
+            record.strStatusText = m_view.GetText(ProgressId(port));
+            if (m_jobStart) {
+                record.dSeconds =
+                    std::chrono::duration<double>(m_portEnd[port].value_or(now) - *m_jobStart)
+                        .count();
+            }
+            record.strLog = dlg.PortRecord(port);
+            if (const auto handset = m_handsets.ByInstance(record.strDevice)) {
+                record.bLaunched = handset->Launched();
+                for (const FlashRecord& flash : handset->Flashed()) {
+                    record.flashed.push_back({flash.code, flash.kind, flash.length, flash.byteSum});
+                }
+            }
+            m_report.ports.push_back(std::move(record));
+        }
+    }
+
+    nlohmann::json OptionsJson() {
+        nlohmann::json options = nlohmann::json::object();
+        for (size_t index = 0; index < kOptionBoxCount; ++index) {
+            options[kOptionBoxes[index].name + 2] = m_options.boxes[index];
+        }
+        options["mode"] = m_options.mode;
+        const auto entry = [this](int comboId, int index) -> nlohmann::json {
+            const auto& strings = m_view.ComboStrings(comboId);
+            if (index < 0 || index >= static_cast<int>(strings.size())) {
+                return nullptr;
+            }
+            return {{"index", index}, {"entry", strings[static_cast<size_t>(index)]}};
+        };
+        options["language"] = entry(IDC_LANGUAGE_SELECT, m_options.language);
+        options["csc-file"] = entry(IDC_CSC_FILE_SELECT, m_options.cscFile);
+        options["ports"] = m_options.ports;
+        options["simulate"] = m_options.simulate;
+        options["sim-fault"] = m_options.simFaults;
+        return options;
+    }
+
+    // The ports' last picture and one line of result, on standard error.
+    void ShowSummary() {
+        const BenchDialog& dlg = m_app.Dialog();
+        if (dlg.m_nDetected > 0 || dlg.m_nFailed > 0) {
+            if (m_view.IsLive()) {
+                m_view.KeepProgress();
+            } else {
+                std::string lines;
+                const auto now = std::chrono::steady_clock::now();
+                for (const ReportPort& port : m_report.ports) {
+                    lines += m_view.ProgressLine(port.nPort, now, kSummaryWidth, false) +
+                             FormatEntry("  %.1f s\n", port.dSeconds);
+                }
+                m_view.PrintStatus(lines);
+            }
+        }
+        int finished = 0;
+        int failed = 0;
+        for (const ReportPort& port : m_report.ports) {
+            finished += port.strState == "finished" ? 1 : 0;
+            failed += port.strState == "failed" ? 1 : 0;
+        }
+        m_view.PrintStatus(FormatEntry("%s: %s: %d finished, %d failed, %zu attached\n", kProgram,
+                                       m_report.strResult.c_str(), finished, failed,
+                                       m_report.ports.size()));
+    }
+
+    bool WriteOutputs() {
+        bool written = true;
+        std::string error;
+        if (!m_options.portLogsDir.empty() &&
+            !WritePortLogs(m_options.portLogsDir, m_report.ports, error)) {
+            PrintError("--port-logs: " + error);
+            written = false;
+        }
+        if (!m_options.reportFile.empty()) {
+            FILE* file = std::fopen(m_options.reportFile.c_str(), "w");
+            const std::string text = ReportJson(m_report).dump(2) + "\n";
+            if (file == nullptr || std::fwrite(text.data(), 1, text.size(), file) != text.size() ||
+                std::fclose(file) != 0) {
+                PrintError("--report: cannot write '" + m_options.reportFile +
+                           "': " + std::strerror(errno));
+                written = false;
+            }
+        }
+        return written;
+    }
+
+    const CliOptions& m_options;
+    MessageLoop m_loop;
+    TerminalView m_view;
+    ScaledClock m_clock;
+    SimBus m_bus;
+    SimulatedHandsets m_handsets;
+    BenchApplication m_app;
+    FILE* m_pLogFile = nullptr;
+    uint64_t m_qwExpectedBytes = 0;
+    std::optional<std::chrono::steady_clock::time_point> m_jobStart;
+    std::array<std::optional<std::chrono::steady_clock::time_point>, kPortCount> m_portEnd;
+    JobReport m_report;
+};
+
+void CatchInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a question waiting for its answer ends at the interrupt.
+    sigaction(SIGINT, &action, nullptr);
+    // Output closed early (a pager quit) makes writes fail instead of ending the job mid-way.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CliOptions options;
+    if (const std::optional<int> status = ParseCommandLine(argc, argv, options)) {
+        return *status;
+    }
+    std::vector<HandsetFaults> faults;
+    std::string error;
+    if (!CheckArguments(options, faults, error)) {
+        PrintError(error);
+        return kExitBadArguments;
+    }
+    CatchInterrupts();
+    CommandLineBench bench(options, faults);
+    return bench.Run();
+}

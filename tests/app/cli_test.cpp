@@ -1,0 +1,341 @@
+// varnel-cli end to end: the program run as a child process on simulated handsets, its exit
+// status, what it prints, its report against the images and what the handsets flashed, and its
+// log files.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/protocol.h"
+#include "images/format_entry.h"
+#include "support/image_dir.h"
+#include "tests/app/child_process.h"
+
+namespace varnel::test {
+namespace {
+
+using ::testing::AllOf;
+using ::testing::ElementsAre;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+constexpr char kProgram[] = VARNEL_CLI_PROGRAM;
+constexpr char kAllFinished[] = "[Success] All Download finished. \n";
+
+// Handsets that answer at once and pauses a hundred times shorter: jobs take moments.
+const std::vector<std::string> kFastBench = {"--sim-round-trip", "0",  "--sim-flash-rate", "0",
+                                             "--sim-time-scale", "100"};
+
+std::string ReadText(const std::filesystem::path& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::string Hex32(uint32_t value) {
+    return FormatEntry("0x%08X", value);
+}
+
+size_t LineCount(const std::string& text) {
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+class CliTest : public ::testing::Test {
+  protected:
+    ChildResult Run(std::vector<std::string> args, bool fast = true) {
+        if (fast) {
+            args.insert(args.end(), kFastBench.begin(), kFastBench.end());
+        }
+        return RunChild(kProgram, args);
+    }
+    std::string Out(const std::string& name) const {
+        return (std::filesystem::path(images_.Path()) / name).string();
+    }
+    nlohmann::json Report(const std::string& name = "report.json") const {
+        return nlohmann::json::parse(ReadText(Out(name)));
+    }
+
+    std::string Pda(ImageManifest* manifest = nullptr, uint64_t size = 20000) {
+        ImageSpec image;
+        image.format = ImageFormat::kPda;
+        image.pda.dataSize = size;
+        image.pda.langpack = true;
+        image.pda.langpackSize = 3000;
+        ImageManifest ignored;
+        return images_.Build("pda.nb0", image, manifest != nullptr ? manifest : &ignored);
+    }
+
+    ImageDir images_;
+};
+
+// The flash record of a simulated handset with this command code.
+const nlohmann::json* FlashOf(const nlohmann::json& port, uint32_t code) {
+    for (const auto& flash : port["simulated_handset"]["flashed"]) {
+        if (flash["code"] == code) {
+            return &flash;
+        }
+    }
+    return nullptr;
+}
+
+TEST_F(CliTest, EightPortJobFlashesEveryImageAndReportsWhatItDid) {
+    ImageSpec eboot;
+    eboot.format = ImageFormat::kEboot;
+    eboot.rawSize = 6000;
+    ImageSpec csc;
+    csc.format = ImageFormat::kCsc;
+    csc.csc.multi = true;
+    csc.csc.files = {CscFileSpec{}, CscFileSpec{}};
+    csc.csc.files[0].name = "EUR";
+    csc.csc.files[1].name = "NEE";
+    csc.csc.files[1].bodySize = 3000;
+    ImageSpec phone;
+    phone.format = ImageFormat::kPhone;
+    phone.rawSize = 7000;
+    ImageSpec telvik;
+    telvik.format = ImageFormat::kTelvik;
+    telvik.telvik.firstSize = 5000;
+    telvik.telvik.secondSize = 3000;
+    ImageManifest ebootMap, pdaMap, cscMap, phoneMap, telvikMap;
+    const std::string ebootPath = images_.Build("boot.eb0", eboot, &ebootMap);
+    const std::string pdaPath = Pda(&pdaMap);
+    const std::string cscPath = images_.Build("multi.csc", csc, &cscMap);
+    const std::string phonePath = images_.Build("modem.bin", phone, &phoneMap);
+    const std::string telvikPath = images_.Build("os.mst", telvik, &telvikMap);
+
+    const ChildResult result = Run({"--eboot",
+                                    ebootPath,
+                                    "--pda",
+                                    pdaPath,
+                                    "--csc",
+                                    cscPath,
+                                    "--csc-file",
+                                    "1",
+                                    "--language",
+                                    "1",
+                                    "--phone",
+                                    phonePath,
+                                    "--telvik",
+                                    telvikPath,
+                                    "--skip-boot-wait",
+                                    "--simulate",
+                                    "8",
+                                    "--report",
+                                    Out("report.json"),
+                                    "--port-logs",
+                                    Out("ports"),
+                                    "--log",
+                                    Out("main.log")});
+
+    ASSERT_EQ(result.nExitStatus, 0) << result.strErr;
+    EXPECT_THAT(result.strOut, EndsWith(kAllFinished));
+    EXPECT_THAT(result.strOut, Not(HasSubstr("\r")));
+    EXPECT_THAT(result.strErr, HasSubstr("finished: 8 finished, 0 failed, 8 attached"));
+    EXPECT_EQ(ReadText(Out("main.log")), result.strOut);
+
+    const nlohmann::json report = Report();
+    EXPECT_EQ(report["result"], "finished");
+    EXPECT_EQ(report["exit_status"], 0);
+    EXPECT_EQ(report["options"]["skip-boot-wait"], true);
+    EXPECT_EQ(report["options"]["language"]["index"], 1);
+    EXPECT_EQ(report["options"]["csc-file"]["entry"], "NEE");
+    EXPECT_FALSE(report["download_started"].is_null());
+    struct Expected {
+        const char* kind;
+        const std::string& path;
+        const ImageManifest& manifest;
+    };
+    const Expected expected[] = {{"EBoot", ebootPath, ebootMap},
+                                 {"PDA", pdaPath, pdaMap},
+                                 {"CSC", cscPath, cscMap},
+                                 {"Telvik", telvikPath, telvikMap},
+                                 {"Phone", phonePath, phoneMap}};
+    ASSERT_EQ(report["images"].size(), std::size(expected));
+    for (size_t index = 0; index < std::size(expected); ++index) {
+        const auto& image = report["images"][index];
+        SCOPED_TRACE(expected[index].kind);
+        EXPECT_EQ(image["kind"], expected[index].kind);
+        EXPECT_EQ(image["path"], expected[index].path);
+        EXPECT_EQ(image["size"], expected[index].manifest.fileSize);
+        EXPECT_EQ(image["byte_sum32"], Hex32(expected[index].manifest.fileSum));
+    }
+
+    // What every handset flashed, against the regions the images say must arrive.
+    const std::pair<uint32_t, const ImageRegion*> flashes[] = {
+        {kCmdWriteEboot, ebootMap.Find("eboot")},
+        {kCmdWritePdaPiece, pdaMap.Find("pda.data")},
+        {kCmdWriteLangPack, pdaMap.Find("langpack.data")},
+        {kCmdWriteCsc, cscMap.Find("csc.file1")},
+        {kCmdWritePhone, phoneMap.Find("phone")},
+        {kCmdWriteFirstPartition, telvikMap.Find("telvik.first")},
+        {kCmdWriteSecondPartition, telvikMap.Find("telvik.second")}};
+    ASSERT_EQ(report["ports"].size(), 8u);
+    for (int port = 0; port < 8; ++port) {
+        SCOPED_TRACE(port);
+        const auto& record = report["ports"][static_cast<size_t>(port)];
+        const std::string device = "SIM" + std::to_string(port);
+        EXPECT_EQ(record["port"], port);
+        EXPECT_EQ(record["device"], device);
+        EXPECT_EQ(record["state"], "finished");
+        EXPECT_EQ(record["status_code"], 518);
+        EXPECT_EQ(record["status_text"], "Job Done.Launched!!");
+        EXPECT_GT(record["seconds"].get<double>(), 0.0);
+        EXPECT_EQ(record["simulated_handset"]["launched"], true);
+        for (const auto& [code, region] : flashes) {
+            SCOPED_TRACE(code);
+            ASSERT_NE(region, nullptr);
+            const nlohmann::json* flash = FlashOf(record, code);
+            ASSERT_NE(flash, nullptr);
+            EXPECT_EQ((*flash)["length"], region->length);
+            EXPECT_EQ((*flash)["byte_sum32"], Hex32(region->byteSum));
+        }
+
+        // The port's file: its attach lines, its main-log lines, none of another port's.
+        const std::string log = ReadText(std::filesystem::path(Out("ports")) /
+                                         ("port" + std::to_string(port) + "-" + device + ".log"));
+        const std::string tag = std::to_string(port);
+        EXPECT_THAT(log, AllOf(StartsWith("[Setup:" + tag + "] "),
+                               HasSubstr("[Setup:" + tag + "] PDA Device detected. TimeOut:2\n"),
+                               HasSubstr("[PDA:" + tag + "] Download start 0x0\n"),
+                               HasSubstr("[PDA:" + tag + "] LANG_ID:[1]"),
+                               HasSubstr("[CSC] SupportLanguage"),
+                               EndsWith("[Success:" + tag + "] Finished downloading!\n")));
+        const std::string other = std::to_string((port + 1) % 8);
+        EXPECT_THAT(log, Not(HasSubstr(":" + other + "]")));
+        EXPECT_EQ(record["log"].size(), LineCount(log));
+        EXPECT_EQ(record["log"].back(), "[Success:" + tag + "] Finished downloading!");
+    }
+}
+
+TEST_F(CliTest, FailingPortTurnsTheJobRedWhileTheOthersFinish) {
+    const std::string pdaPath = Pda();
+    const ChildResult result =
+        Run({"--pda", pdaPath, "--skip-boot-wait", "--simulate", "3", "--sim-fault",
+             "1:wrong-chunk-sum=2", "--report", Out("report.json"), "--port-logs", Out("ports")});
+
+    EXPECT_EQ(result.nExitStatus, 1) << result.strErr;
+    EXPECT_THAT(result.strOut, EndsWith(kAllFinished));
+    // The summary's line of the failed port.
+    const size_t line = result.strErr.find("\nPDA 1 ");
+    ASSERT_NE(line, std::string::npos) << result.strErr;
+    EXPECT_THAT(result.strErr.substr(line + 1, result.strErr.find('\n', line + 1) - line),
+                HasSubstr("] [FAIL] PDA Checksum !!"));
+    EXPECT_THAT(result.strErr, HasSubstr("failed: 2 finished, 1 failed, 3 attached"));
+
+    const nlohmann::json report = Report();
+    EXPECT_EQ(report["result"], "failed");
+    EXPECT_EQ(report["exit_status"], 1);
+    EXPECT_EQ(report["options"]["sim-fault"], nlohmann::json({"1:wrong-chunk-sum=2"}));
+    std::vector<std::string> states;
+    for (const auto& port : report["ports"]) {
+        states.push_back(port["state"]);
+    }
+    EXPECT_THAT(states, ElementsAre("finished", "failed", "finished"));
+    const auto& failed = report["ports"][1];
+    EXPECT_EQ(failed["status_code"], 212);
+    EXPECT_EQ(failed["status_text"], "[FAIL] PDA Checksum !!");
+    EXPECT_EQ(failed["simulated_handset"]["launched"], false);
+    EXPECT_EQ(FlashOf(failed, kCmdWritePdaPiece), nullptr);
+    const std::string log = ReadText(std::filesystem::path(Out("ports")) / "port1-SIM1.log");
+    EXPECT_THAT(log, HasSubstr("[PDA:1] Download start 0x0\n"));
+    EXPECT_THAT(log, Not(HasSubstr("Finished downloading")));
+}
+
+TEST_F(CliTest, BadArgumentsStopBeforeAnythingReachesADevice) {
+    const std::string pdaPath = Pda();
+    ImageSpec csc;
+    csc.format = ImageFormat::kCsc;
+    csc.csc.multi = true;
+    ImageManifest cscMap;
+    const std::string cscPath = images_.Build("multi.csc", csc, &cscMap);
+    const std::string notPda = Out("blank.nb0");
+    std::ofstream(notPda) << std::string(512, 'x');
+    const std::string report = Out("report.json");
+
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"--pda", pdaPath, "--simulate", "1", "--frobnicate"}, "--frobnicate"},
+        {{"--pda", Out("missing.nb0"), "--simulate", "1"}, "missing.nb0"},
+        {{"--pda", pdaPath, "--simulate", "1", "--ports", "9"}, "--ports"},
+        {{"--pda", pdaPath, "--simulate", "1", "--ports", "0"}, "--ports"},
+        {{"--csc", cscPath, "--simulate", "1", "--language", "3"}, "--language 3"},
+        {{"--pda", pdaPath, "--simulate", "1", "--language", "0"}, "--language 0"},
+        {{"--pda", pdaPath, "--simulate", "1", "--log", images_.Path()}, "--log"},
+        {{"--pda", pdaPath, "--simulate", "1", "--report", Out("no/such/dir/r.json")}, "--report"},
+        {{"--pda", notPda, "--simulate", "1"}, "Select PDA file is incorrected. 4"},
+        {{"--pda", pdaPath, "--simulate", "1", "--transport", "tty"}, "not available"},
+        {{"--pda", pdaPath, "--simulate", "2", "--sim-fault", "2:stall=1"}, "--sim-fault"},
+        {{"--simulate", "1"}, "no image"},
+    };
+    for (const Case& bad : cases) {
+        std::vector<std::string> args = bad.args;
+        args.insert(args.end(), {"--report", report});
+        const ChildResult result = Run(args);
+        SCOPED_TRACE(bad.says);
+        EXPECT_EQ(result.nExitStatus, 2);
+        EXPECT_EQ(LineCount(result.strErr), 1u) << result.strErr;
+        EXPECT_THAT(result.strErr, AllOf(StartsWith("varnel-cli: "), HasSubstr(bad.says)));
+        // Detect was never pressed, so no handset arrived and nothing was reported.
+        EXPECT_THAT(result.strOut, Not(HasSubstr("OnDeviceChange")));
+        EXPECT_THAT(result.strOut, Not(HasSubstr("[Setup]")));
+        EXPECT_FALSE(std::filesystem::exists(report));
+    }
+}
+
+TEST_F(CliTest, DetectTimeoutStartsWithTheHandsetsThereOrEndsWhenThereAreNone) {
+    const std::string pdaPath = Pda();
+    const ChildResult fewer =
+        Run({"--pda", pdaPath, "--skip-boot-wait", "--simulate", "2", "--ports", "3",
+             "--detect-timeout", "1", "--report", Out("fewer.json")});
+    EXPECT_EQ(fewer.nExitStatus, 0) << fewer.strErr;
+    EXPECT_THAT(fewer.strOut, EndsWith(kAllFinished));
+    EXPECT_EQ(Report("fewer.json")["ports"].size(), 2u);
+
+    // The only handset never answers the handshake, so it never attaches.
+    const ChildResult none =
+        Run({"--pda", pdaPath, "--simulate", "1", "--sim-fault", "0:refuse-handshake=3",
+             "--detect-timeout", "0.5", "--report", Out("none.json")});
+    EXPECT_EQ(none.nExitStatus, 1);
+    EXPECT_THAT(none.strErr, HasSubstr("varnel-cli: no handset attached within 0.5 seconds"));
+    EXPECT_THAT(none.strOut, HasSubstr("[Error:0] Not receive OKUD! TimeOut:0\n"));
+    const nlohmann::json report = Report("none.json");
+    EXPECT_EQ(report["result"], "no handset");
+    EXPECT_TRUE(report["ports"].empty());
+}
+
+TEST_F(CliTest, InterruptAsksTheCloseQuestionAndStopsTheRunningJob) {
+    const std::string pdaPath = Pda();
+    // The handsets stop answering mid-download, so the job is still running when interrupted.
+    std::vector<std::string> args = {"--pda",       pdaPath,           "--simulate",  "2",
+                                     "--sim-fault", "0:stall=6",       "--sim-fault", "1:stall=6",
+                                     "--report",    Out("report.json")};
+    args.insert(args.end(), kFastBench.begin(), kFastBench.end());
+    const auto started = std::chrono::steady_clock::now();
+    const ChildResult result = RunChild(kProgram, args, [](const std::string& out) {
+        return out.find("[Down] PDA Image.") != std::string::npos;
+    });
+
+    EXPECT_EQ(result.nExitStatus, 1) << result.strErr;
+    EXPECT_THAT(result.strErr, HasSubstr("Confirm: Now Downloading! Quit Anyway? OK\n"));
+    // The stalled workers were released by the shutdown, not by their reply time-outs.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
+    const nlohmann::json report = Report();
+    EXPECT_EQ(report["result"], "interrupted");
+    ASSERT_EQ(report["ports"].size(), 2u);
+    EXPECT_EQ(report["ports"][0]["state"], "stopped");
+    EXPECT_EQ(report["ports"][1]["state"], "stopped");
+}
+
+}  // namespace
+}  // namespace varnel::test
