@@ -1,0 +1,98 @@
+// The desktop program's bench: its command line, where the ports' devices come from (USB through
+// libusb, tty nodes, or simulated handsets) and the application around the Qt main window.
+#pragma once
+
+#include <QMetaObject>
+#include <QObject>
+#include <QStringList>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/bench_application.h"
+#include "sim/sim_bus.h"
+#include "transport/linux/tty_interface.h"
+#include "transport/linux/tty_monitor.h"
+#include "transport/linux/usb_ids.h"
+
+namespace varnel {
+
+class QtMainWindow;
+class UsbContext;
+class UsbDeviceMonitor;
+
+enum class TransportKind { kSim, kTty, kLibusb };
+
+struct DesktopOptions {
+    TransportKind transport = TransportKind::kLibusb;
+    int nSimulated = 0;
+    uint32_t dwTimeScale = 1;
+    std::string strTtyDirectory = kDefaultTtyDirectory;
+    std::vector<std::string> usbIds;
+};
+
+struct DesktopArguments {
+    std::optional<DesktopOptions> options;  // empty when the program ends here
+    std::string strError;                   // why the arguments are wrong
+    std::string strHelp;                    // set when --help was asked for
+};
+
+// `arguments` as the program got them, its name first.
+DesktopArguments ParseDesktopArguments(const QStringList& arguments);
+
+// The handsets of --simulate: each Detect takes the previous ones off the bus and plugs fresh
+// ones in, one after another, as an operator plugs them in after pressing Detect.
+class SimulatedHandsets {
+  public:
+    SimulatedHandsets(SimBus& bus, int count) : m_bus(bus), m_nCount(count) {}
+    void PlugAfterDetect();
+
+  private:
+    SimBus& m_bus;
+    const int m_nCount;
+    std::vector<std::string> m_paths;
+    // Owns the pending arrivals: they are dropped with it.
+    QObject m_arrivals;
+};
+
+class DesktopBench {
+  public:
+    DesktopBench(const DesktopOptions& options, WindowThread& windowThread, QtMainWindow& window);
+    // Stops the workers and the device events before anything they use goes away.
+    ~DesktopBench();
+    DesktopBench(const DesktopBench&) = delete;
+    DesktopBench& operator=(const DesktopBench&) = delete;
+
+    // The window's initialisation. False when the devices cannot be reached (`error` says why) or
+    // a start-up failure closed the window (its message box has been shown).
+    bool Start(std::string& error);
+
+    BenchApplication& Application() { return *m_pApplication; }
+    SimBus& Bus() { return m_bus; }
+
+  private:
+    BenchSetup Setup();
+    std::unique_ptr<CUsbInterface> MakeTransport();
+    bool RegisterDevices(DeviceEventListener& events, uint32_t& errorCode);
+    // A transport's message for the operator, from whichever thread opened it.
+    void ShowMessage(const std::string& text);
+    void StopDeviceEvents();
+
+    const DesktopOptions m_options;
+    WindowThread& m_windowThread;
+    QtMainWindow& m_window;
+    const StringTable m_strings;
+    ScaledClock m_clock;
+    SimBus m_bus;
+    SimulatedHandsets m_handsets;
+    TtyDeviceMonitor m_ttyMonitor;
+    std::vector<UsbId> m_usbIds;
+    std::shared_ptr<UsbContext> m_pUsb;
+    std::unique_ptr<UsbDeviceMonitor> m_pUsbMonitor;
+    DeviceEventListener* m_pEvents = nullptr;
+    std::unique_ptr<BenchApplication> m_pApplication;
+    QMetaObject::Connection m_detectConnection;
+};
+
+}  // namespace varnel

@@ -1,0 +1,39 @@
+// The desktop program: the main window on the Qt event loop, its ports on USB devices through
+// libusb, on tty nodes, or on simulated handsets. See --help.
+//
+// Exit status: 0 the window was closed; 1 the devices could not be reached or a start-up
+// failure closed the window; 2 bad arguments.
+#include <QApplication>
+#include <cstdio>
+#include <string>
+
+#include "ui/qt/desktop_bench.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/qt_window_thread.h"
+
+int main(int argc, char** argv) {
+    using namespace varnel;
+    QApplication app(argc, argv);
+    const DesktopArguments arguments = ParseDesktopArguments(QApplication::arguments());
+    if (!arguments.strHelp.empty()) {
+        std::fputs(arguments.strHelp.c_str(), stdout);
+        return 0;
+    }
+    if (!arguments.options) {
+        std::fprintf(stderr, "varnel-downloader: %s\n", arguments.strError.c_str());
+        return 2;
+    }
+
+    QtWindowThread windowThread;
+    QtMainWindow window;
+    DesktopBench bench(*arguments.options, windowThread, window);
+    std::string error;
+    if (!bench.Start(error)) {
+        if (!error.empty()) {
+            std::fprintf(stderr, "varnel-downloader: %s\n", error.c_str());
+        }
+        return 1;
+    }
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,121 @@
+// The desktop program's own assembly: its command line, and a simulated bench driven through the
+// window as an operator would (handsets arriving after each Detect, a job, reset all, again).
+#include <gmock/gmock.h>
+
+#include <QLabel>
+#include <QMenu>
+
+#include "support/image_dir.h"
+#include "tests/qt/qt_window_fixture.h"
+#include "ui/qt/desktop_bench.h"
+
+namespace varnel::test {
+namespace {
+
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+
+DesktopArguments Parse(QStringList arguments) {
+    arguments.prepend(QStringLiteral("varnel-downloader"));
+    return ParseDesktopArguments(arguments);
+}
+
+TEST(DesktopArgumentsTest, TransportsAndTheirChecks) {
+    const DesktopArguments plain = Parse({});
+    ASSERT_TRUE(plain.options);
+    EXPECT_EQ(plain.options->transport, TransportKind::kLibusb);
+    EXPECT_EQ(plain.options->nSimulated, 0);
+
+    const DesktopArguments simulated = Parse({"--simulate", "3", "--sim-time-scale", "50"});
+    ASSERT_TRUE(simulated.options);
+    EXPECT_EQ(simulated.options->transport, TransportKind::kSim);
+    EXPECT_EQ(simulated.options->nSimulated, 3);
+    EXPECT_EQ(simulated.options->dwTimeScale, 50u);
+
+    const DesktopArguments tty = Parse({"--transport", "tty", "--tty-dir", "/run/nodes"});
+    ASSERT_TRUE(tty.options);
+    EXPECT_EQ(tty.options->transport, TransportKind::kTty);
+    EXPECT_EQ(tty.options->strTtyDirectory, "/run/nodes");
+
+    const DesktopArguments usb = Parse({"--usb-id", "04e8:1234", "--usb-id", "1234:5678"});
+    ASSERT_TRUE(usb.options);
+    EXPECT_EQ(usb.options->usbIds, (std::vector<std::string>{"04e8:1234", "1234:5678"}));
+
+    for (const QStringList& wrong :
+         {QStringList{"--simulate", "9"}, QStringList{"--simulate", "two"},
+          QStringList{"--simulate", "2", "--transport", "tty"}, QStringList{"--transport", "sim"},
+          QStringList{"--transport", "serial"}, QStringList{"--sim-time-scale", "0"},
+          QStringList{"--no-such-option"}}) {
+        const DesktopArguments result = Parse(wrong);
+        EXPECT_FALSE(result.options) << wrong.join(' ').toStdString();
+        EXPECT_FALSE(result.strError.empty()) << wrong.join(' ').toStdString();
+    }
+    const DesktopArguments help = Parse({"--help"});
+    EXPECT_FALSE(help.options);
+    EXPECT_THAT(help.strHelp, HasSubstr("--simulate <N>"));
+}
+
+class DesktopBenchTest : public ::testing::Test {
+  protected:
+    DesktopBenchTest() {
+        for (auto& busy : g_bPortBusy) {
+            busy = 0;
+        }
+        g_nCscType = kCscUnknown;
+        g_nTelvikType = kTelvikNone;
+        DesktopOptions options;
+        options.transport = TransportKind::kSim;
+        options.nSimulated = 2;
+        options.dwTimeScale = 1000;  // the boot wait takes half a second
+        bench_ = std::make_unique<DesktopBench>(options, thread_, window_);
+    }
+
+    template <typename Widget = QWidget>
+    Widget* Control(int id) {
+        return FindControl<Widget>(window_, id);
+    }
+    void Click(int id) { QTest::mouseClick(Control<QAbstractButton>(id), Qt::LeftButton); }
+    CMorvaneDlg& Dialog() { return bench_->Application().Dialog(); }
+    bool Finished() {
+        return Dialog().MainLog().find("[Success] All Download finished. \r\n") !=
+               std::string::npos;
+    }
+
+    ImageDir images_;
+    QtWindowThread thread_;
+    QtMainWindow window_;
+    std::unique_ptr<DesktopBench> bench_;
+};
+
+TEST_F(DesktopBenchTest, SimulatedHandsetsArriveAfterEachDetectAndRunTheJob) {
+    std::string error;
+    ASSERT_TRUE(bench_->Start(error)) << error;
+    EXPECT_EQ(window_.windowTitle(), QStringLiteral("Varnel Downloader v2.11"));
+    EXPECT_EQ(window_.SystemMenu()->actions().back()->text(),
+              QStringLiteral("Varnel Multi-Threaded Downloader Information..."));
+    window_.show();
+
+    ImageSpec spec;
+    spec.format = ImageFormat::kPda;
+    spec.pda.dataSize = 20000;
+    spec.pda.langpack = true;
+    Dialog().OnDropFiles({images_.Build("bench.nb0", spec)});
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(Control(IDC_DETECT)->isEnabled());
+        Click(IDC_DETECT);
+        ASSERT_TRUE(ProcessEventsUntil([this] { return Dialog().m_nDetected == 2; }, 10000));
+        EXPECT_EQ(Dialog().m_strDeviceName[0], "SIM0");
+        EXPECT_EQ(Dialog().m_strDeviceName[1], "SIM1");
+        Click(IDC_START_DOWNLOADING);
+        ASSERT_TRUE(ProcessEventsUntil([this] { return Finished(); }, 30000));
+        EXPECT_EQ(Dialog().m_nFinished, 2);
+        EXPECT_EQ(Control<QLabel>(kPortCaptionIds[1])->text(), QStringLiteral("OK 1"));
+        // The next round: "reset all", the image again (the job used it up), Detect.
+        Click(IDC_RESET_ALL);
+        Dialog().OnDropFiles({images_.Path() + "/bench.nb0"});
+    }
+}
+
+}  // namespace
+}  // namespace varnel::test
