@@ -1,0 +1,89 @@
+// The USB match list and the parts of a USB device path made from what a device reports.
+#include <stdlib.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/sim_bus.h"
+#include "transport/device_path.h"
+#include "transport/linux/usb_ids.h"
+
+namespace varnel::test {
+namespace {
+
+using ::testing::ElementsAre;
+
+class ScopedVariable {
+  public:
+    ScopedVariable(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            saved_ = old;
+        }
+        ::setenv(name, value, 1);
+    }
+    ~ScopedVariable() {
+        if (saved_) {
+            ::setenv(name_, saved_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+
+  private:
+    const char* name_;
+    std::optional<std::string> saved_;
+};
+
+TEST(UsbIdsTest, IdsAreHexPairsAndAnythingElseIsRefused) {
+    EXPECT_EQ(ParseUsbId("04e8:685D"), (UsbId{0x04E8, 0x685D}));
+    EXPECT_EQ(ParseUsbId("1:2"), (UsbId{1, 2}));
+    for (const char* bad : {"", "04e8", "04e8:", ":685d", "04e8:685d:1", "12345:1", "0x4:1",
+                            "g4e8:685d", "04e8-685d", " 4e8:685d"}) {
+        EXPECT_EQ(ParseUsbId(bad), std::nullopt) << bad;
+    }
+}
+
+TEST(UsbIdsTest, TheMatchListHasTheSimulatorThenTheVariableThenTheOptionsWithoutRepeats) {
+    std::vector<UsbId> ids;
+    std::string error;
+    {
+        ScopedVariable variable(kUsbIdsVariable, " 04e8:685d,1234:5678  04E8:685D ");
+        ASSERT_TRUE(BuildUsbMatchList({"abcd:ef01", "f055:56d1"}, ids, error)) << error;
+        EXPECT_THAT(ids, ElementsAre(UsbId{kSimVendorId, kSimProductId}, UsbId{0x04E8, 0x685D},
+                                     UsbId{0x1234, 0x5678}, UsbId{0xABCD, 0xEF01}));
+        EXPECT_TRUE(MatchesUsbId(ids, 0x1234, 0x5678));
+        EXPECT_FALSE(MatchesUsbId(ids, 0x1234, 0x5679));
+    }
+    {
+        ScopedVariable variable(kUsbIdsVariable, "04e8:685d;1234:5678");
+        EXPECT_FALSE(BuildUsbMatchList({}, ids, error));
+        EXPECT_EQ(error, "'04e8:685d;1234:5678' is not a USB id VID:PID (hex)");
+    }
+    ::unsetenv(kUsbIdsVariable);
+    EXPECT_FALSE(BuildUsbMatchList({"nope"}, ids, error));
+    ASSERT_TRUE(BuildUsbMatchList({}, ids, error));
+    EXPECT_THAT(ids, ElementsAre(UsbId{kSimVendorId, kSimProductId}));
+}
+
+TEST(UsbIdsTest, SerialsAreMadeSafeForTheDevicePath) {
+    EXPECT_EQ(SanitiseSerial("R58M12AB.x-y_z"), "R58M12AB.x-y_z");
+    EXPECT_EQ(SanitiseSerial("a#b{c}\\d e/\xff\x01"), "a_b_c__d_e___");
+    EXPECT_EQ(SanitiseSerial(std::string(100, 'S')).size(), 64u);
+    EXPECT_EQ(SanitiseSerial(""), "");
+    // A '#' in the serial would otherwise move the cut the attach makes to name the device.
+    EXPECT_EQ(DeviceNameFromPath(UsbDevicePath(1, 2, SanitiseSerial("AB#CD"))), "AB_CD");
+}
+
+TEST(UsbIdsTest, BusPortChainsNameThePlaceInTheHubTree) {
+    const uint8_t ports[] = {2, 3, 1};
+    EXPECT_EQ(BusPortChain(1, ports, 1), "1-2");
+    EXPECT_EQ(BusPortChain(3, ports, 3), "3-2.3.1");
+    EXPECT_EQ(BusPortChain(2, ports, 0), "2");
+}
+
+}  // namespace
+}  // namespace varnel::test
