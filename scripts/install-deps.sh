@@ -4,12 +4,16 @@
 #   test   unit tests and benchmarks
 #   ci     sanitizer and fuzzing toolchain (clang)
 #   cross  mingw-w64 cross compiler and Wine for the Windows-side tests
+#   usb    libusb and umockdev for the Linux USB transport and its emulated-device tests
+#   qt     Qt 6 Widgets and Test for the desktop window, and a real font for its pixel tests
 set -euo pipefail
 declare -A groups=(
-  [build]="cmake g++ ninja-build make"
-  [test]="cmake g++ ninja-build make libgtest-dev libgmock-dev libbenchmark-dev"
+  [build]="cmake g++ ninja-build make libcli11-dev nlohmann-json3-dev"
+  [test]="cmake g++ ninja-build make libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev"
   [ci]="clang libclang-rt-14-dev"
-  [cross]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine64"
+  [cross]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 googletest"
+  [usb]="pkg-config libusb-1.0-0-dev umockdev libumockdev-dev"
+  [qt]="qt6-base-dev fonts-dejavu-core"
 )
 wanted=()
 for group in "$@"; do
@@ -22,7 +26,16 @@ for name in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q 'install ok installed' || missing+=("$name")
 done
 if ((${#missing[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  sudo=()
+  if ((EUID != 0)); then
+    command -v sudo >/dev/null || {
+      echo "install-deps.sh: run as root to install: ${missing[*]}" >&2
+      exit 1
+    }
+    sudo=(sudo)
+  fi
+  echo "install-deps.sh: installing ${missing[*]}"
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null >/dev/null
 fi

@@ -40,11 +40,13 @@ uint32_t ByteSum32(const void* data, size_t size, uint32_t sum) {
 
 namespace {
 
-constexpr size_t kSumBlock = 1 << 20;
+// Read straight from the file into a block that still sits in the cache when it is summed;
+// larger blocks measured slower, as the sum then goes back to memory for what the read copied.
+constexpr size_t kSumBlock = ImageFile::kDirectReadSize;
 
 // Sums `length` bytes from the file's current position through one bounded buffer.
 uint32_t SumFromPosition(ImageFile& file, uint64_t length, bool* complete) {
-    const auto block = std::make_unique<uint8_t[]>(kSumBlock);
+    const auto block = std::make_unique_for_overwrite<uint8_t[]>(kSumBlock);
     uint32_t sum = 0;
     uint64_t left = length;
     while (left > 0) {

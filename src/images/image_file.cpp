@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <limits>
 
 namespace varnel {
@@ -22,7 +23,7 @@ bool ImageFile::Open(const std::string& path) {
     }
     length_ = static_cast<uint64_t>(std::streamoff(end));
     if (!buffer_) {
-        buffer_ = std::make_unique<char[]>(kBufferSize);
+        buffer_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
     }
     return true;
 }
@@ -51,8 +52,8 @@ bool ImageFile::Seek(uint64_t offset) {
         return false;
     }
     stream_.clear();
-    const auto reached =
-        stream_.rdbuf()->pubseekpos(std::streampos(static_cast<std::streamoff>(offset)), std::ios::in);
+    const auto reached = stream_.rdbuf()->pubseekpos(
+        std::streampos(static_cast<std::streamoff>(offset)), std::ios::in);
     if (reached != std::streampos(static_cast<std::streamoff>(offset))) {
         return false;
     }
@@ -61,10 +62,20 @@ bool ImageFile::Seek(uint64_t offset) {
     return true;
 }
 
+size_t ImageFile::ReadStream(char* data, size_t size) {
+    // The standard library reports a failed read (a directory, an I/O error) by throwing from
+    // the stream buffer; here it is a short read like the end of the file.
+    try {
+        const auto got = stream_.rdbuf()->sgetn(data, static_cast<std::streamsize>(size));
+        return got > 0 ? static_cast<size_t>(got) : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
 size_t ImageFile::Refill() {
     bufferBegin_ = 0;
-    bufferEnd_ = static_cast<size_t>(
-        stream_.rdbuf()->sgetn(buffer_.get(), static_cast<std::streamsize>(kBufferSize)));
+    bufferEnd_ = ReadStream(buffer_.get(), kBufferSize);
     return bufferEnd_;
 }
 
@@ -85,14 +96,14 @@ size_t ImageFile::Read(void* data, size_t size) {
             continue;
         }
         const size_t wanted = size - done;
-        if (wanted >= kBufferSize / 2) {
-            const auto got = stream_.rdbuf()->sgetn(out + done, static_cast<std::streamsize>(wanted));
-            if (got <= 0) {
+        if (wanted >= kDirectReadSize) {
+            const size_t got = ReadStream(out + done, wanted);
+            if (got == 0) {
                 break;
             }
-            done += static_cast<size_t>(got);
+            done += got;
             bufferBegin_ = bufferEnd_ = 0;
-            position_ += static_cast<uint64_t>(got);
+            position_ += got;
             continue;
         }
         if (Refill() == 0) {

@@ -11,8 +11,12 @@
 namespace varnel {
 
 class ImageFile {
-public:
+  public:
     static constexpr size_t kBufferSize = 1 << 20;
+    // A read of at least this many bytes that finds nothing buffered goes straight into the
+    // caller's memory. Small enough that a caller reading blocks of this size (the checksum)
+    // still finds each block in the core's cache when it goes over it.
+    static constexpr size_t kDirectReadSize = 64 << 10;
 
     ImageFile() = default;
     ImageFile(const ImageFile&) = delete;
@@ -34,7 +38,9 @@ public:
     // Reads exactly `size` bytes or reports false (the position then is wherever the read ended).
     bool ReadExact(void* data, size_t size) { return Read(data, size) == size; }
 
-private:
+  private:
+    // Reads from the file itself; 0 at the end of the file or on a read error.
+    size_t ReadStream(char* data, size_t size);
     size_t Refill();
 
     std::ifstream stream_;
