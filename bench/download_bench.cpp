@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_image.h"
 #include "engine/clock.h"
 #include "engine/protocol.h"
 #include "images/image_file.h"
@@ -34,52 +35,6 @@ constexpr int kPorts = 8;
 constexpr int kRuns = 3;
 constexpr uint32_t kRoundTripMicros = 250;
 constexpr int kPlainRepeats = 8;
-
-class DiscardingSink final : public StatusSink {
-  public:
-    void SendDownloadStatus(uint32_t, uint32_t) override {}
-};
-
-// A temporary image of pseudo-random bytes, and the digest a handset must record for it.
-class BenchImage {
-  public:
-    explicit BenchImage(uint64_t size) {
-        path_ = (std::filesystem::temp_directory_path() /
-                 ("varnel-download-bench-" + std::to_string(size)))
-                    .string();
-        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-        std::vector<uint8_t> block(1 << 20);
-        uint64_t state = 0x2545F4914F6CDD1Dull;
-        for (uint64_t left = size; left > 0;) {
-            const size_t count = static_cast<size_t>(std::min<uint64_t>(left, block.size()));
-            for (size_t i = 0; i < count; ++i) {
-                state ^= state << 13;
-                state ^= state >> 7;
-                state ^= state << 17;
-                block[i] = static_cast<uint8_t>(state);
-            }
-            out.write(reinterpret_cast<const char*>(block.data()),
-                      static_cast<std::streamsize>(count));
-            digest_.Update(block.data(), count);
-            left -= count;
-        }
-        ok_ = static_cast<bool>(out);
-    }
-    ~BenchImage() {
-        std::error_code ignored;
-        std::filesystem::remove(path_, ignored);
-    }
-
-    bool Ok() const { return ok_; }
-    const std::string& Path() const { return path_; }
-    uint64_t Size() const { return digest_.Length(); }
-    uint64_t Digest() const { return digest_.Value(); }
-
-  private:
-    std::string path_;
-    StreamDigest digest_;
-    bool ok_ = false;
-};
 
 // One port's job, `repeats` times: the whole image into RAM, then one flash write.
 bool RunPort(SimBus& bus, const std::string& path, const BenchImage& image, int port, int repeats) {
@@ -174,7 +129,7 @@ RunTime BestRun(int ports, const BenchImage& image, const HandsetTiming& timing,
 }
 
 bool Report(const char* title, uint64_t mebibytes, const HandsetTiming& timing, int repeats) {
-    const BenchImage image(mebibytes << 20);
+    const BenchImage image(mebibytes << 20, "download-bench");
     if (!image.Ok()) {
         std::printf("cannot write the image file %s\n", image.Path().c_str());
         return false;

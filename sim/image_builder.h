@@ -113,7 +113,7 @@ struct ImageManifest {
     const ImageRegion* Find(const std::string& name) const;
 };
 
-// Writes the image to `path`; false with a reason when the spec cannot be laid out (a field too
+// Writes the image to `path`; false with a reason when the image cannot be laid out (a field too
 // long, a size beyond its 32-bit field) or the file cannot be written.
 bool BuildImage(const std::string& path, const ImageSpec& spec, ImageManifest& manifest,
                 std::string& error);
