@@ -78,6 +78,10 @@ void StreamDigest::Consume(const uint8_t* stripes, size_t count) {
 }
 
 void StreamDigest::Update(const uint8_t* data, size_t size) {
+    // An empty stream may come with no buffer at all (an empty vector's data()).
+    if (size == 0) {
+        return;
+    }
     length_ += size;
     if (pendingSize_ > 0) {
         const size_t take = std::min(size, kStripe - pendingSize_);

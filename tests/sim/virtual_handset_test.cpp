@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -29,8 +30,8 @@ class HandsetDriver {
                            const std::vector<uint8_t>& payload = {}) {
         std::vector<uint8_t> packet(kPacketSize);
         BuildPacketHeader(packet.data(), code, a1, a2, a3);
-        std::memcpy(packet.data() + kPacketHeaderSize, payload.data(),
-                    std::min<size_t>(payload.size(), kChunkDataSize));
+        std::copy_n(payload.begin(), std::min<size_t>(payload.size(), kChunkDataSize),
+                    packet.begin() + kPacketHeaderSize);
         return handset.HandleHostWrite(packet.data(), packet.size(), replies);
     }
     // Sends `bytes` as a RAM download from `base`, chunk by chunk.
