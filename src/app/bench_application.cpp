@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "engine/status.h"
+#include "sim/sim_transport.h"
 
 namespace varnel {
 
@@ -147,6 +148,20 @@ uint32_t BenchDialog::LastStatusCode(int port) const {
 }
 
 // --- BenchApplication ---
+
+BenchSetup SimulatedBenchSetup(SimBus& bus, Clock& clock) {
+    BenchSetup setup;
+    // The simulator's transport is a file-handle transport, as tty nodes are.
+    setup.osPath = LinuxTransport::kTty;
+    setup.bControlSyncSoftware = false;
+    setup.clock = &clock;
+    setup.makeTransport = [&bus] { return std::make_unique<SimTransport>(bus); };
+    setup.registerDevices = [&bus](DeviceEventListener& events, uint32_t&) {
+        bus.AddListener(&events);
+        return true;
+    };
+    return setup;
+}
 
 BenchApplication::BenchApplication(DialogView& view, WindowThread& window, BenchSetup setup)
     : m_view(view),

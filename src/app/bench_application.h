@@ -108,6 +108,12 @@ struct BenchSetup {
     std::function<bool(DeviceEventListener& events, uint32_t& errorCode)> registerDevices;
 };
 
+class SimBus;
+
+// Ports on the handsets of a simulated bus, with every pause on `clock`. The host's sync software
+// is left alone: no real handset is there for it to claim.
+BenchSetup SimulatedBenchSetup(SimBus& bus, Clock& clock);
+
 class BenchApplication final : private StartupWindow {
   public:
     BenchApplication(DialogView& view, WindowThread& window, BenchSetup setup);

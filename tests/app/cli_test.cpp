@@ -14,7 +14,7 @@
 #include "engine/protocol.h"
 #include "images/format_entry.h"
 #include "support/image_dir.h"
-#include "tests/app/child_process.h"
+#include "tests/platform/child_process.h"
 
 namespace varnel::test {
 namespace {
@@ -263,6 +263,7 @@ TEST_F(CliTest, BadArgumentsStopBeforeAnythingReachesADevice) {
     struct Case {
         std::vector<std::string> args;
         const char* says;
+        bool simulated = true;  // with the fast simulated pace
     };
     const Case cases[] = {
         {{"--pda", pdaPath, "--simulate", "1", "--frobnicate"}, "--frobnicate"},
@@ -274,14 +275,24 @@ TEST_F(CliTest, BadArgumentsStopBeforeAnythingReachesADevice) {
         {{"--pda", pdaPath, "--simulate", "1", "--log", images_.Path()}, "--log"},
         {{"--pda", pdaPath, "--simulate", "1", "--report", Out("no/such/dir/r.json")}, "--report"},
         {{"--pda", notPda, "--simulate", "1"}, "Select PDA file is incorrected. 4"},
-        {{"--pda", pdaPath, "--simulate", "1", "--transport", "tty"}, "not available"},
+        {{"--pda", pdaPath, "--simulate", "1", "--transport", "tty"},
+         "--simulate does not go with the tty transport"},
+        {{"--pda", pdaPath, "--simulate", "1", "--tty-dir", images_.Path()},
+         "--tty-dir does not go with the sim transport"},
+        {{"--pda", pdaPath, "--transport", "tty", "--usb-id", "04e8:1234"},
+         "--usb-id does not go with the tty transport",
+         false},
+        {{"--pda", pdaPath, "--transport", "libusb", "--usb-id", "4e8-1234"},
+         "'4e8-1234' is not VID:PID",
+         false},
+        {{"--pda", pdaPath, "--transport", "sim"}, "--simulate N", false},
         {{"--pda", pdaPath, "--simulate", "2", "--sim-fault", "2:stall=1"}, "--sim-fault"},
         {{"--simulate", "1"}, "no image"},
     };
     for (const Case& bad : cases) {
         std::vector<std::string> args = bad.args;
         args.insert(args.end(), {"--report", report});
-        const ChildResult result = Run(args);
+        const ChildResult result = Run(args, bad.simulated);
         SCOPED_TRACE(bad.says);
         EXPECT_EQ(result.nExitStatus, 2);
         EXPECT_EQ(LineCount(result.strErr), 1u) << result.strErr;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 
 extern char** environ;
 
@@ -139,6 +140,18 @@ nlohmann::json ReadDumpManifest(const std::string& dumpFolder) {
     std::ifstream in(dumpFolder + "/manifest.json");
     EXPECT_TRUE(in.good()) << "no manifest in " << dumpFolder;
     return nlohmann::json::parse(in, nullptr, false);
+}
+
+std::vector<uint8_t> DumpedFlash(const std::string& dumpFolder, const nlohmann::json& handset,
+                                 uint32_t code) {
+    for (const auto& record : handset["flashed"]) {
+        if (record["code"] == code) {
+            std::ifstream in(dumpFolder + "/" + record["file"].get<std::string>(),
+                             std::ios::binary);
+            return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+        }
+    }
+    return {};
 }
 
 }  // namespace varnel::test

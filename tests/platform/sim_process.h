@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -46,5 +47,10 @@ int RunSimToEnd(const std::vector<std::string>& arguments, std::string& errors);
 
 // The manifest.json a stopped varnel-sim wrote with --dump.
 nlohmann::json ReadDumpManifest(const std::string& dumpFolder);
+
+// The bytes a handset of that manifest flashed with command `code` (--record bytes); empty when
+// it flashed none.
+std::vector<uint8_t> DumpedFlash(const std::string& dumpFolder, const nlohmann::json& handset,
+                                 uint32_t code);
 
 }  // namespace varnel::test

@@ -70,12 +70,7 @@ class TtyJobTest : public ::testing::Test {
         return ReadDumpManifest(dump_);
     }
     std::vector<uint8_t> Flashed(const nlohmann::json& handset, uint32_t code) {
-        for (const auto& record : handset["flashed"]) {
-            if (record["code"] == code) {
-                return ReadWhole(dump_ + "/" + record["file"].get<std::string>());
-            }
-        }
-        return {};
+        return DumpedFlash(dump_, handset, code);
     }
     std::string Caption(int port) { return job_.View().text[kPortCaptionIds[port]]; }
     Color CaptionColor(int port) { return job_.View().bkColor[kPortCaptionIds[port]]; }

@@ -6,6 +6,7 @@
 #include <QMenu>
 
 #include "support/image_dir.h"
+#include "tests/platform/sim_process.h"
 #include "tests/qt/qt_window_fixture.h"
 #include "ui/qt/desktop_bench.h"
 
@@ -37,15 +38,21 @@ TEST(DesktopArgumentsTest, TransportsAndTheirChecks) {
     EXPECT_EQ(tty.options->transport, TransportKind::kTty);
     EXPECT_EQ(tty.options->strTtyDirectory, "/run/nodes");
 
-    const DesktopArguments usb = Parse({"--usb-id", "04e8:1234", "--usb-id", "1234:5678"});
+    EXPECT_FALSE(tty.options->bAttachPresent);
+    EXPECT_FALSE(tty.options->bKeepSyncSoftware);
+
+    const DesktopArguments usb = Parse({"--usb-id", "04e8:1234", "--usb-id", "1234:5678",
+                                        "--attach-present", "--keep-sync-software"});
     ASSERT_TRUE(usb.options);
     EXPECT_EQ(usb.options->usbIds, (std::vector<std::string>{"04e8:1234", "1234:5678"}));
+    EXPECT_TRUE(usb.options->bAttachPresent);
+    EXPECT_TRUE(usb.options->bKeepSyncSoftware);
 
     for (const QStringList& wrong :
          {QStringList{"--simulate", "9"}, QStringList{"--simulate", "two"},
           QStringList{"--simulate", "2", "--transport", "tty"}, QStringList{"--transport", "sim"},
           QStringList{"--transport", "serial"}, QStringList{"--sim-time-scale", "0"},
-          QStringList{"--no-such-option"}}) {
+          QStringList{"--simulate", "2", "--attach-present"}, QStringList{"--no-such-option"}}) {
         const DesktopArguments result = Parse(wrong);
         EXPECT_FALSE(result.options) << wrong.join(' ').toStdString();
         EXPECT_FALSE(result.strError.empty()) << wrong.join(' ').toStdString();
@@ -63,11 +70,23 @@ class DesktopBenchTest : public ::testing::Test {
         }
         g_nCscType = kCscUnknown;
         g_nTelvikType = kTelvikNone;
+    }
+    void MakeBench(const DesktopOptions& options) {
+        bench_ = std::make_unique<DesktopBench>(options, thread_, window_);
+    }
+    void MakeSimulatedBench() {
         DesktopOptions options;
         options.transport = TransportKind::kSim;
         options.nSimulated = 2;
         options.dwTimeScale = 1000;  // the boot wait takes half a second
-        bench_ = std::make_unique<DesktopBench>(options, thread_, window_);
+        MakeBench(options);
+    }
+    void ChoosePda() {
+        ImageSpec spec;
+        spec.format = ImageFormat::kPda;
+        spec.pda.dataSize = 20000;
+        spec.pda.langpack = true;
+        Dialog().OnDropFiles({images_.Build("bench.nb0", spec)});
     }
 
     template <typename Widget = QWidget>
@@ -88,6 +107,7 @@ class DesktopBenchTest : public ::testing::Test {
 };
 
 TEST_F(DesktopBenchTest, SimulatedHandsetsArriveAfterEachDetectAndRunTheJob) {
+    MakeSimulatedBench();
     std::string error;
     ASSERT_TRUE(bench_->Start(error)) << error;
     EXPECT_EQ(window_.windowTitle(), QStringLiteral("Varnel Downloader v2.11"));
@@ -95,11 +115,7 @@ TEST_F(DesktopBenchTest, SimulatedHandsetsArriveAfterEachDetectAndRunTheJob) {
               QStringLiteral("Varnel Multi-Threaded Downloader Information..."));
     window_.show();
 
-    ImageSpec spec;
-    spec.format = ImageFormat::kPda;
-    spec.pda.dataSize = 20000;
-    spec.pda.langpack = true;
-    Dialog().OnDropFiles({images_.Build("bench.nb0", spec)});
+    ChoosePda();
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
         ASSERT_TRUE(Control(IDC_DETECT)->isEnabled());
@@ -115,6 +131,31 @@ TEST_F(DesktopBenchTest, SimulatedHandsetsArriveAfterEachDetectAndRunTheJob) {
         Click(IDC_RESET_ALL);
         Dialog().OnDropFiles({images_.Path() + "/bench.nb0"});
     }
+}
+
+TEST_F(DesktopBenchTest, TtyHandsetsPluggedInBeforehandAttachAtDetectWithAttachPresent) {
+    const std::string devices = images_.Path() + "/by-id";
+    SimProcess sim(devices, {"--handsets", "2"});
+    DesktopOptions options;
+    options.transport = TransportKind::kTty;
+    options.strTtyDirectory = devices;
+    options.bAttachPresent = true;
+    options.bKeepSyncSoftware = true;
+    MakeBench(options);
+    std::string error;
+    ASSERT_TRUE(bench_->Start(error)) << error;
+    window_.show();
+
+    ChoosePda();
+    Click(IDC_SKIP_BOOT_WAIT);
+    Click(IDC_DETECT);
+    ASSERT_TRUE(ProcessEventsUntil([this] { return Dialog().m_nDetected == 2; }, 10000))
+        << Dialog().MainLog();
+    EXPECT_EQ(Dialog().m_strDeviceName[0], "SIM0");
+    EXPECT_EQ(Dialog().m_strDeviceName[1], "SIM1");
+    Click(IDC_START_DOWNLOADING);
+    ASSERT_TRUE(ProcessEventsUntil([this] { return Finished(); }, 30000)) << Dialog().MainLog();
+    EXPECT_EQ(Dialog().m_nFinished, 2);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // varnel-cli: the bench from a terminal. The main window's logic runs behind a terminal view:
 // images and option boxes are chosen through the window's own handlers, Detect is pressed,
-// handsets attach as they arrive and the job runs as it does in the window. See --help.
+// handsets attach as they arrive and the job runs as it does in the window. The handsets are
+// simulated in the process, or real ones on tty nodes or USB (libusb). See --help.
 //
 // Exit status: 0 every attached port finished; 1 a port failed, no handset attached, or the job
 // was interrupted; 2 bad arguments or an image that failed its checks.
@@ -28,13 +29,13 @@
 
 #include "app/bench_application.h"
 #include "app/job_report.h"
+#include "app/linux_devices.h"
 #include "engine/download_job.h"
 #include "images/bytesum.h"
 #include "images/format_entry.h"
 #include "images/image_file.h"
 #include "sim/fault_names.h"
 #include "sim/sim_bus.h"
-#include "sim/sim_transport.h"
 #include "sim/virtual_handset.h"
 #include "ui/control_ids.h"
 #include "ui/terminal_view.h"
@@ -118,8 +119,13 @@ struct CliOptions {
     double simFlashMegabytesPerSecond = 16;
     uint32_t simTimeScale = 1;
     std::string transport = "sim";
-    std::string ttyDir;
-    std::string usbId;
+    std::string ttyDir = kDefaultTtyDirectory;
+    std::vector<std::string> usbIds;
+    bool attachPresent = false;
+    bool keepSyncSoftware = false;
+    // Options that only a simulated bench, or only real devices, take, as given.
+    std::vector<std::string> simulatorOptions;
+    std::vector<std::string> deviceOptions;
     std::string logFile;
     std::string portLogsDir;
     std::string reportFile;
@@ -127,18 +133,6 @@ struct CliOptions {
 
 void PrintError(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
-}
-
-bool IsUsbId(const std::string& text) {
-    if (text.size() != 9 || text[4] != ':') {
-        return false;
-    }
-    for (size_t at = 0; at < text.size(); ++at) {
-        if (at != 4 && std::isxdigit(static_cast<unsigned char>(text[at])) == 0) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // A check whose description stays out of the help's type column, so each option keeps one line.
@@ -175,7 +169,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
         ->type_name("N")
         ->check(Quiet(CLI::NonNegativeNumber));
     app.add_option("--ports", options.ports,
-                   "start when N (1-8) are attached (default: --simulate N)")
+                   "start when N (1-8) are attached (default: --simulate N, else 8)")
         ->type_name("N")
         ->check(Quiet(CLI::Range(1, kPortCount)));
     app.add_option("--detect-timeout", options.detectTimeout,
@@ -203,17 +197,22 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
     app.add_option("--transport", options.transport, "sim, tty or libusb (default sim)")
         ->type_name("sim|tty|libusb")
         ->check(Quiet(CLI::IsMember({"sim", "tty", "libusb"})));
-    app.add_option("--tty-dir", options.ttyDir, "directory of the tty nodes (tty transport)")
-        ->type_name("DIR")
-        ->check(Quiet(CLI::ExistingDirectory));
-    app.add_option("--usb-id", options.usbId, "boot-loader USB id (libusb transport)")
+    app.add_option("--tty-dir", options.ttyDir,
+                   std::string("directory of the tty nodes (") + kDefaultTtyDirectory + ")")
+        ->type_name("DIR");
+    app.add_option("--usb-id", options.usbIds,
+                   "boot-loader USB id, besides " + std::string(kUsbIdsVariable) + " (repeatable)")
         ->type_name("VID:PID")
         ->check(CLI::Validator(
             [](const std::string& text) {
-                return IsUsbId(text) ? std::string()
-                                     : "'" + text + "' is not VID:PID in hex, e.g. 04e8:1234";
+                return ParseUsbId(text) ? std::string()
+                                        : "'" + text + "' is not VID:PID in hex, e.g. 04e8:1234";
             },
             ""));
+    app.add_flag("--attach-present", options.attachPresent,
+                 "handsets plugged in before the start attach at Detect too");
+    app.add_flag("--keep-sync-software", options.keepSyncSoftware,
+                 "leave the host's sync software (ModemManager) running");
     app.add_option("--log", options.logFile, "write the main log to FILE")->type_name("FILE");
     app.add_option("--port-logs", options.portLogsDir, "write one log per port into DIR")
         ->type_name("DIR");
@@ -230,6 +229,17 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
     } catch (const CLI::ParseError& error) {
         PrintError(error.what());
         return kExitBadArguments;
+    }
+    for (const char* name : {"--simulate", "--sim-fault", "--sim-round-trip", "--sim-flash-rate",
+                             "--sim-time-scale"}) {
+        if (app.count(name) > 0) {
+            options.simulatorOptions.push_back(name);
+        }
+    }
+    for (const char* name : {"--tty-dir", "--usb-id", "--attach-present", "--keep-sync-software"}) {
+        if (app.count(name) > 0) {
+            options.deviceOptions.push_back(name);
+        }
     }
     return std::nullopt;
 }
@@ -278,18 +288,39 @@ bool PrepareDirectory(const std::string& path, std::string& error) {
     return true;
 }
 
-// What the arguments mean together; the devices' faults by handset. False with a reason.
-bool CheckArguments(CliOptions& options, std::vector<HandsetFaults>& faults, std::string& error) {
-    if (options.transport != "sim") {
-        error = "the " + options.transport + " transport is not available in this build";
-        return false;
-    }
-    if (options.simulate == 0) {
+bool CheckTransportOptions(const CliOptions& options, std::string& error) {
+    const bool simulated = options.transport == "sim";
+    if (simulated && options.simulate == 0) {
         error = "the sim transport needs --simulate N (1-8)";
         return false;
     }
+    const std::vector<std::string>& misplaced =
+        simulated ? options.deviceOptions : options.simulatorOptions;
+    if (!misplaced.empty()) {
+        error = misplaced.front() + " does not go with the " + options.transport + " transport";
+        return false;
+    }
+    const bool tty = options.transport == "tty";
+    for (const std::string& name : options.deviceOptions) {
+        if ((name == "--tty-dir" && !tty) || (name == "--usb-id" && tty)) {
+            error = name + " does not go with the " + options.transport + " transport";
+            return false;
+        }
+    }
+    // udev removes the folder with the last serial device; the device events wait for it.
+    if (std::error_code code; tty && !std::filesystem::is_directory(options.ttyDir, code)) {
+        PrintError("no folder '" + options.ttyDir + "' yet: waiting for handsets to make it");
+    }
+    return true;
+}
+
+// What the arguments mean together; the devices' faults by handset. False with a reason.
+bool CheckArguments(CliOptions& options, std::vector<HandsetFaults>& faults, std::string& error) {
+    if (!CheckTransportOptions(options, error)) {
+        return false;
+    }
     if (options.ports == 0) {
-        options.ports = options.simulate;
+        options.ports = options.simulate > 0 ? options.simulate : kPortCount;
     }
     faults.assign(static_cast<size_t>(options.simulate), HandsetFaults{});
     for (const std::string& fault : options.simFaults) {
@@ -417,12 +448,16 @@ class CommandLineBench {
           m_clock(options.simTimeScale),
           m_bus(m_clock),
           m_handsets(m_bus, options, faults),
+          m_pDevices(MakeDevices()),
           m_app(m_view, m_loop, Setup()) {}
 
     ~CommandLineBench() {
         m_handsets.Stop();
         m_app.Dialog().Shutdown();
         m_bus.RemoveListener(&m_app.DeviceEvents());
+        if (m_pDevices) {
+            m_pDevices->Stop();
+        }
         if (m_pLogFile != nullptr) {
             std::fclose(m_pLogFile);
         }
@@ -434,6 +469,10 @@ class CommandLineBench {
         m_report.started = std::chrono::system_clock::now();
         if (!OpenLogFile()) {
             return kExitBadArguments;
+        }
+        if (std::string error; m_pDevices && !m_pDevices->Prepare(error)) {
+            PrintError(error);
+            return kExitFailed;
         }
         if (!m_app.Start()) {
             return kExitFailed;
@@ -448,24 +487,30 @@ class CommandLineBench {
                                attached ? m_jobStart : std::nullopt};
         });
         m_app.Dialog().OnDetect();
+        if (m_pDevices && m_options.attachPresent) {
+            m_pDevices->AnnouncePresent();
+        }
         m_handsets.StartPlugging();
         const JobEnd end = RunJob();
         return Finish(end);
     }
 
   private:
+    std::unique_ptr<LinuxDevices> MakeDevices() {
+        if (m_options.transport == "sim") {
+            return nullptr;
+        }
+        LinuxDeviceOptions devices;
+        devices.transport =
+            m_options.transport == "tty" ? LinuxTransport::kTty : LinuxTransport::kLibusb;
+        devices.strTtyDirectory = m_options.ttyDir;
+        devices.usbIds = m_options.usbIds;
+        return std::make_unique<LinuxDevices>(devices, WindowMessageBox(m_view, m_loop, kProgram));
+    }
+
     BenchSetup Setup() {
-        BenchSetup setup;
-        // The simulator's transport is a file-handle transport, as tty nodes are.
-        setup.osPath = LinuxTransport::kTty;
-        setup.bControlSyncSoftware = false;
-        setup.clock = &m_clock;
-        setup.makeTransport = [this] { return std::make_unique<SimTransport>(m_bus); };
-        setup.registerDevices = [this](DeviceEventListener& events, uint32_t&) {
-            m_bus.AddListener(&events);
-            return true;
-        };
-        return setup;
+        return m_pDevices ? DeviceBenchSetup(*m_pDevices, m_options.keepSyncSoftware)
+                          : SimulatedBenchSetup(m_bus, m_clock);
     }
 
     bool OpenLogFile() {
@@ -706,6 +751,7 @@ class CommandLineBench {
         options["language"] = entry(IDC_LANGUAGE_SELECT, m_options.language);
         options["csc-file"] = entry(IDC_CSC_FILE_SELECT, m_options.cscFile);
         options["ports"] = m_options.ports;
+        options["transport"] = m_options.transport;
         options["simulate"] = m_options.simulate;
         options["sim-fault"] = m_options.simFaults;
         return options;
@@ -765,6 +811,8 @@ class CommandLineBench {
     ScaledClock m_clock;
     SimBus m_bus;
     SimulatedHandsets m_handsets;
+    // The real devices; null on a simulated bench.
+    std::unique_ptr<LinuxDevices> m_pDevices;
     BenchApplication m_app;
     FILE* m_pLogFile = nullptr;
     uint64_t m_qwExpectedBytes = 0;

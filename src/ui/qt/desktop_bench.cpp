@@ -3,13 +3,7 @@
 #include <QCommandLineParser>
 #include <QPushButton>
 #include <QTimer>
-#include <cerrno>
-#include <cstdio>
 
-#include "sim/sim_transport.h"
-#include "transport/linux/usb_context.h"
-#include "transport/linux/usb_monitor.h"
-#include "transport/linux/winusb_interface.h"
 #include "ui/control_ids.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_text.h"
@@ -24,6 +18,19 @@ constexpr int kArrivalGapMs = 100;
 constexpr uint32_t kSimRoundTripMicros = 250;
 constexpr uint64_t kSimFlashBytesPerSecond = 16ull << 20;
 constexpr uint32_t kMaxTimeScale = 1000;
+
+std::unique_ptr<LinuxDevices> MakeDevices(const DesktopOptions& options, DialogView& view,
+                                          WindowThread& windowThread) {
+    if (options.transport == TransportKind::kSim) {
+        return nullptr;
+    }
+    LinuxDeviceOptions devices;
+    devices.transport =
+        options.transport == TransportKind::kTty ? LinuxTransport::kTty : LinuxTransport::kLibusb;
+    devices.strTtyDirectory = options.strTtyDirectory;
+    devices.usbIds = options.usbIds;
+    return std::make_unique<LinuxDevices>(devices, WindowMessageBox(view, windowThread, kProgram));
+}
 
 }  // namespace
 
@@ -48,7 +55,14 @@ DesktopArguments ParseDesktopArguments(const QStringList& arguments) {
     const QCommandLineOption usbId(QStringLiteral("usb-id"),
                                    QStringLiteral("Boot-loader USB id (libusb transport)."),
                                    QStringLiteral("VID:PID"));
-    parser.addOptions({simulate, timeScale, transport, ttyDir, usbId});
+    const QCommandLineOption attachPresent(
+        QStringLiteral("attach-present"),
+        QStringLiteral("Handsets plugged in before Detect attach when it is pressed."));
+    const QCommandLineOption keepSyncSoftware(
+        QStringLiteral("keep-sync-software"),
+        QStringLiteral("Leave the host's sync software (ModemManager) running."));
+    parser.addOptions(
+        {simulate, timeScale, transport, ttyDir, usbId, attachPresent, keepSyncSoftware});
 
     DesktopArguments result;
     if (!parser.parse(arguments)) {
@@ -88,6 +102,14 @@ DesktopArguments ParseDesktopArguments(const QStringList& arguments) {
         result.strError = "--simulate N goes with the sim transport, and only with it";
         return result;
     }
+    options.bAttachPresent = parser.isSet(attachPresent);
+    options.bKeepSyncSoftware = parser.isSet(keepSyncSoftware);
+    if ((options.bAttachPresent || options.bKeepSyncSoftware) &&
+        options.transport == TransportKind::kSim) {
+        result.strError =
+            "--attach-present and --keep-sync-software go with the tty and libusb transports";
+        return result;
+    }
     options.strTtyDirectory = ToStdString(parser.value(ttyDir));
     for (const QString& id : parser.values(usbId)) {
         options.usbIds.push_back(ToStdString(id));
@@ -124,14 +146,18 @@ DesktopBench::DesktopBench(const DesktopOptions& options, WindowThread& windowTh
       m_clock(options.transport == TransportKind::kSim ? options.dwTimeScale : 1),
       m_bus(m_clock),
       m_handsets(m_bus, options.nSimulated),
-      m_ttyMonitor(options.strTtyDirectory),
+      m_pDevices(MakeDevices(options, window.View(), windowThread)),
       m_pApplication(std::make_unique<BenchApplication>(window.View(), windowThread, Setup())) {
     m_window.Attach(m_pApplication->Dialog());
     m_window.SetResourceStrings([this](uint32_t id) { return m_strings.Load(id); });
+    // After the window's own Detect handler: detection is on when these run.
+    auto* detect = qobject_cast<QPushButton*>(m_window.View().Control(IDC_DETECT));
     if (m_options.transport == TransportKind::kSim) {
-        auto* detect = qobject_cast<QPushButton*>(m_window.View().Control(IDC_DETECT));
         m_detectConnection = QObject::connect(detect, &QPushButton::clicked, &m_window,
                                               [this] { m_handsets.PlugAfterDetect(); });
+    } else if (m_options.bAttachPresent) {
+        m_detectConnection = QObject::connect(detect, &QPushButton::clicked, &m_window,
+                                              [this] { m_pDevices->AnnouncePresent(); });
     }
 }
 
@@ -143,30 +169,13 @@ DesktopBench::~DesktopBench() {
 }
 
 BenchSetup DesktopBench::Setup() {
-    BenchSetup setup;
-    const bool simulated = m_options.transport == TransportKind::kSim;
-    setup.osPath = m_options.transport == TransportKind::kLibusb ? LinuxTransport::kLibusb
-                                                                 : LinuxTransport::kTty;
-    // No real handset is there for the host's sync software to claim.
-    setup.bControlSyncSoftware = !simulated;
-    setup.clock = simulated ? &m_clock : nullptr;
-    setup.makeTransport = [this] { return MakeTransport(); };
-    setup.registerDevices = [this](DeviceEventListener& events, uint32_t& errorCode) {
-        return RegisterDevices(events, errorCode);
-    };
-    return setup;
+    return m_pDevices ? DeviceBenchSetup(*m_pDevices, m_options.bKeepSyncSoftware)
+                      : SimulatedBenchSetup(m_bus, m_clock);
 }
 
 bool DesktopBench::Start(std::string& error) {
-    if (m_options.transport == TransportKind::kLibusb) {
-        if (!BuildUsbMatchList(m_options.usbIds, m_usbIds, error)) {
-            return false;
-        }
-        m_pUsb = UsbContext::Create(error);
-        if (!m_pUsb) {
-            return false;
-        }
-        m_pUsbMonitor = std::make_unique<UsbDeviceMonitor>(m_pUsb, m_usbIds);
+    if (m_pDevices && !m_pDevices->Prepare(error)) {
+        return false;
     }
     if (!m_pApplication->Start()) {
         return false;
@@ -178,69 +187,11 @@ bool DesktopBench::Start(std::string& error) {
     return true;
 }
 
-std::unique_ptr<CUsbInterface> DesktopBench::MakeTransport() {
-    switch (m_options.transport) {
-        case TransportKind::kSim:
-            return std::make_unique<SimTransport>(m_bus);
-        case TransportKind::kTty:
-            return std::make_unique<CTtyInterface>(m_options.strTtyDirectory);
-        case TransportKind::kLibusb:
-            break;
-    }
-    return std::make_unique<CWinUsbInterface>(
-        m_pUsb, m_usbIds, [this](const std::string& text) { ShowMessage(text); });
-}
-
-bool DesktopBench::RegisterDevices(DeviceEventListener& events, uint32_t& errorCode) {
-    m_pEvents = &events;
-    switch (m_options.transport) {
-        case TransportKind::kSim:
-            m_bus.AddListener(&events);
-            return true;
-        case TransportKind::kTty:
-            m_ttyMonitor.AddListener(&events);
-            if (!m_ttyMonitor.Start()) {
-                errorCode = static_cast<uint32_t>(errno);
-                return false;
-            }
-            return true;
-        case TransportKind::kLibusb:
-            break;
-    }
-    m_pUsbMonitor->AddListener(&events);
-    std::string error;
-    if (!m_pUsbMonitor->Start(error)) {
-        std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
-        errorCode = static_cast<uint32_t>(ENOTSUP);
-        return false;
-    }
-    return true;
-}
-
-void DesktopBench::ShowMessage(const std::string& text) {
-    const auto show = [this, text] {
-        m_window.View().MessageBox(text, kProgram, MessageIcon::kExclamation, MessageButtons::kOk);
-    };
-    if (m_windowThread.IsWindowThread()) {
-        show();
-    } else {
-        m_windowThread.Post(show);
-    }
-}
-
 void DesktopBench::StopDeviceEvents() {
-    m_ttyMonitor.Stop();
-    if (m_pUsbMonitor) {
-        m_pUsbMonitor->Stop();
+    if (m_pDevices) {
+        m_pDevices->Stop();
     }
-    if (m_pEvents == nullptr) {
-        return;
-    }
-    m_bus.RemoveListener(m_pEvents);
-    m_ttyMonitor.RemoveListener(m_pEvents);
-    if (m_pUsbMonitor) {
-        m_pUsbMonitor->RemoveListener(m_pEvents);
-    }
+    m_bus.RemoveListener(&m_pApplication->DeviceEvents());
 }
 
 }  // namespace varnel

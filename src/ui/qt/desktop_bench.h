@@ -11,16 +11,12 @@
 #include <vector>
 
 #include "app/bench_application.h"
+#include "app/linux_devices.h"
 #include "sim/sim_bus.h"
-#include "transport/linux/tty_interface.h"
-#include "transport/linux/tty_monitor.h"
-#include "transport/linux/usb_ids.h"
 
 namespace varnel {
 
 class QtMainWindow;
-class UsbContext;
-class UsbDeviceMonitor;
 
 enum class TransportKind { kSim, kTty, kLibusb };
 
@@ -30,6 +26,10 @@ struct DesktopOptions {
     uint32_t dwTimeScale = 1;
     std::string strTtyDirectory = kDefaultTtyDirectory;
     std::vector<std::string> usbIds;
+    // Real devices already plugged in attach when Detect is pressed, as if they arrived then.
+    bool bAttachPresent = false;
+    // Real devices only: the host's sync software is left running during a job.
+    bool bKeepSyncSoftware = false;
 };
 
 struct DesktopArguments {
@@ -73,10 +73,6 @@ class DesktopBench {
 
   private:
     BenchSetup Setup();
-    std::unique_ptr<CUsbInterface> MakeTransport();
-    bool RegisterDevices(DeviceEventListener& events, uint32_t& errorCode);
-    // A transport's message for the operator, from whichever thread opened it.
-    void ShowMessage(const std::string& text);
     void StopDeviceEvents();
 
     const DesktopOptions m_options;
@@ -86,11 +82,8 @@ class DesktopBench {
     ScaledClock m_clock;
     SimBus m_bus;
     SimulatedHandsets m_handsets;
-    TtyDeviceMonitor m_ttyMonitor;
-    std::vector<UsbId> m_usbIds;
-    std::shared_ptr<UsbContext> m_pUsb;
-    std::unique_ptr<UsbDeviceMonitor> m_pUsbMonitor;
-    DeviceEventListener* m_pEvents = nullptr;
+    // The real devices; null with simulated handsets.
+    std::unique_ptr<LinuxDevices> m_pDevices;
     std::unique_ptr<BenchApplication> m_pApplication;
     QMetaObject::Connection m_detectConnection;
 };

@@ -1,0 +1,111 @@
+#include "app/linux_devices.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include "transport/linux/usb_context.h"
+#include "transport/linux/usb_monitor.h"
+#include "transport/linux/winusb_interface.h"
+
+namespace varnel {
+
+LinuxDevices::LinuxDevices(LinuxDeviceOptions options, MessageCallback showMessage)
+    : m_options(std::move(options)),
+      m_showMessage(std::move(showMessage)),
+      m_ttyMonitor(m_options.strTtyDirectory) {}
+
+LinuxDevices::~LinuxDevices() {
+    Stop();
+}
+
+bool LinuxDevices::Prepare(std::string& error) {
+    if (m_options.transport != LinuxTransport::kLibusb) {
+        return true;
+    }
+    if (!BuildUsbMatchList(m_options.usbIds, m_usbIds, error)) {
+        return false;
+    }
+    m_pUsb = UsbContext::Create(error);
+    if (!m_pUsb) {
+        return false;
+    }
+    m_pUsbMonitor = std::make_unique<UsbDeviceMonitor>(m_pUsb, m_usbIds);
+    return true;
+}
+
+std::unique_ptr<CUsbInterface> LinuxDevices::MakeTransport() {
+    if (m_options.transport == LinuxTransport::kTty) {
+        return std::make_unique<CTtyInterface>(m_options.strTtyDirectory);
+    }
+    return std::make_unique<CWinUsbInterface>(m_pUsb, m_usbIds, m_showMessage);
+}
+
+bool LinuxDevices::Register(DeviceEventListener& events, uint32_t& errorCode) {
+    m_pEvents = &events;
+    if (m_options.transport == LinuxTransport::kTty) {
+        m_ttyMonitor.AddListener(&events);
+        if (!m_ttyMonitor.Start()) {
+            errorCode = static_cast<uint32_t>(errno);
+            return false;
+        }
+        return true;
+    }
+    m_pUsbMonitor->AddListener(&events);
+    std::string error;
+    if (!m_pUsbMonitor->Start(error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        errorCode = static_cast<uint32_t>(ENOTSUP);
+        return false;
+    }
+    return true;
+}
+
+void LinuxDevices::AnnouncePresent() {
+    if (m_options.transport == LinuxTransport::kTty) {
+        m_ttyMonitor.AnnouncePresent();
+    } else if (m_pUsbMonitor) {
+        m_pUsbMonitor->AnnouncePresent();
+    }
+}
+
+void LinuxDevices::Stop() {
+    m_ttyMonitor.Stop();
+    if (m_pUsbMonitor) {
+        m_pUsbMonitor->Stop();
+    }
+    if (m_pEvents == nullptr) {
+        return;
+    }
+    m_ttyMonitor.RemoveListener(m_pEvents);
+    if (m_pUsbMonitor) {
+        m_pUsbMonitor->RemoveListener(m_pEvents);
+    }
+    m_pEvents = nullptr;
+}
+
+BenchSetup DeviceBenchSetup(LinuxDevices& devices, bool keepSyncSoftware) {
+    BenchSetup setup;
+    setup.osPath = devices.Transport();
+    setup.bControlSyncSoftware = !keepSyncSoftware;
+    setup.makeTransport = [&devices] { return devices.MakeTransport(); };
+    setup.registerDevices = [&devices](DeviceEventListener& events, uint32_t& errorCode) {
+        return devices.Register(events, errorCode);
+    };
+    return setup;
+}
+
+LinuxDevices::MessageCallback WindowMessageBox(DialogView& view, WindowThread& window,
+                                               std::string caption) {
+    return [&view, &window, caption = std::move(caption)](const std::string& text) {
+        const auto show = [&view, caption, text] {
+            view.MessageBox(text, caption, MessageIcon::kExclamation, MessageButtons::kOk);
+        };
+        if (window.IsWindowThread()) {
+            show();
+        } else {
+            window.Post(show);
+        }
+    };
+}
+
+}  // namespace varnel
