@@ -2,9 +2,9 @@
 
 #include <thread>
 
-#include "engine/download_worker.h"
 #include "engine/protocol.h"
 #include "images/image_globals.h"
+#include "tests/ui/test_window.h"
 
 namespace varnel::test {
 
@@ -20,18 +20,8 @@ void ScaledClock::Sleep(uint32_t milliseconds) {
 
 WindowJob::WindowJob(const std::function<std::unique_ptr<CUsbInterface>()>& makeTransport)
     : timeouts_(3000) {
-    for (auto& busy : g_bPortBusy) {
-        busy = 0;
-    }
-    g_nCscType = kCscUnknown;
-    g_nTelvikType = kTelvikNone;
-    WorkerServices tuning;
-    tuning.clock = &clock_;
-    tuning.pieceSize = 8 * kChunkDataSize;
-    DialogHooks hooks;
-    hooks.portWorker = DownloadWorkerHook(tuning);
-    hooks.clock = &clock_;
-    hooks.osSetupLine = [] { return std::string("[Setup] Linux test \r\n"); };
+    ClearJobGlobals();
+    DialogHooks hooks = TestWindowHooks(clock_);
     dlg_ = std::make_unique<CMorvaneDlg>(view_, loop_, std::move(hooks));
     for (auto& transport : dlg_->m_pTransport) {
         transport = makeTransport();

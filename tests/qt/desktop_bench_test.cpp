@@ -64,13 +64,7 @@ TEST(DesktopArgumentsTest, TransportsAndTheirChecks) {
 
 class DesktopBenchTest : public ::testing::Test {
   protected:
-    DesktopBenchTest() {
-        for (auto& busy : g_bPortBusy) {
-            busy = 0;
-        }
-        g_nCscType = kCscUnknown;
-        g_nTelvikType = kTelvikNone;
-    }
+    DesktopBenchTest() { ClearJobGlobals(); }
     void MakeBench(const DesktopOptions& options) {
         bench_ = std::make_unique<DesktopBench>(options, thread_, window_);
     }

@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/download_worker.h"
 #include "engine/protocol.h"
 #include "images/image_globals.h"
 #include "sim/sim_bus.h"
@@ -24,6 +23,7 @@
 #include "support/image_dir.h"
 #include "support/sim_port.h"
 #include "tests/qt/qt_test_util.h"
+#include "tests/ui/test_window.h"
 #include "ui/control_ids.h"
 #include "ui/morvane_dlg.h"
 #include "ui/qt/main_window.h"
@@ -36,18 +36,8 @@ inline constexpr char kAllFinished[] = "[Success] All Download finished. \r\n";
 class QtWindowTest : public ::testing::Test {
   protected:
     QtWindowTest() : timeouts_(300) {
-        for (auto& busy : g_bPortBusy) {
-            busy = 0;
-        }
-        g_nCscType = kCscUnknown;
-        g_nTelvikType = kTelvikNone;
-        WorkerServices tuning;
-        tuning.clock = &clock_;
-        tuning.pieceSize = 8 * kChunkDataSize;
-        DialogHooks hooks;
-        hooks.portWorker = DownloadWorkerHook(tuning);
-        hooks.clock = &clock_;
-        hooks.osSetupLine = [] { return std::string("[Setup] Linux test \r\n"); };
+        ClearJobGlobals();
+        DialogHooks hooks = TestWindowHooks(clock_);
         hooks.restartSyncSoftware = [this] { ++restartSyncCalls_; };
         window_ = std::make_unique<QtMainWindow>();
         dlg_ = std::make_unique<CMorvaneDlg>(window_->View(), thread_, std::move(hooks));

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/download_worker.h"
 #include "engine/protocol.h"
 #include "images/image_globals.h"
 #include "sim/sim_bus.h"
@@ -17,6 +16,7 @@
 #include "support/image_dir.h"
 #include "support/sim_port.h"
 #include "tests/ui/fake_dialog_view.h"
+#include "tests/ui/test_window.h"
 #include "ui/control_ids.h"
 #include "ui/morvane_dlg.h"
 
@@ -32,18 +32,8 @@ constexpr char kAllFinished[] = "[Success] All Download finished. \r\n";
 class BenchJobTest : public ::testing::Test {
   protected:
     BenchJobTest() : timeouts_(300) {
-        for (auto& busy : g_bPortBusy) {
-            busy = 0;
-        }
-        g_nCscType = kCscUnknown;
-        g_nTelvikType = kTelvikNone;
-        WorkerServices tuning;
-        tuning.clock = &clock_;
-        tuning.pieceSize = 8 * kChunkDataSize;
-        DialogHooks hooks;
-        hooks.portWorker = DownloadWorkerHook(tuning);
-        hooks.clock = &clock_;
-        hooks.osSetupLine = [] { return std::string("[Setup] Linux test \r\n"); };
+        ClearJobGlobals();
+        DialogHooks hooks = TestWindowHooks(clock_);
         dlg_ = std::make_unique<CMorvaneDlg>(view_, loop_, std::move(hooks));
         for (auto& transport : dlg_->m_pTransport) {
             transport = std::make_unique<SimTransport>(bus_);
