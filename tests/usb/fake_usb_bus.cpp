@@ -445,10 +445,11 @@ FakeUsbDevice* FakeUsbBus::Plug(const FakeUsbDeviceConfig& config) {
     g_free(root);
     const std::string staging = nodePath + ".fifo";
     if (::mkfifo(staging.c_str(), 0666) == 0) {
+        // The device is announced: its ioctls may already be answered on umockdev's thread.
+        std::lock_guard lock(state.mutex);
         state.fifo.Reset(::open(staging.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
         ::fcntl(state.fifo.Get(), F_SETPIPE_SZ, 4096);
         state.fifoWritable = true;
-        std::lock_guard lock(state.mutex);
         state.UpdateFifo();
         ::rename(staging.c_str(), nodePath.c_str());
     }
