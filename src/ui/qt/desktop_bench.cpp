@@ -141,7 +141,6 @@ void SimulatedHandsets::PlugAfterDetect() {
 DesktopBench::DesktopBench(const DesktopOptions& options, WindowThread& windowThread,
                            QtMainWindow& window)
     : m_options(options),
-      m_windowThread(windowThread),
       m_window(window),
       m_clock(options.transport == TransportKind::kSim ? options.dwTimeScale : 1),
       m_bus(m_clock),

@@ -76,7 +76,6 @@ class DesktopBench {
     void StopDeviceEvents();
 
     const DesktopOptions m_options;
-    WindowThread& m_windowThread;
     QtMainWindow& m_window;
     const StringTable m_strings;
     ScaledClock m_clock;
