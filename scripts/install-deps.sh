@@ -4,7 +4,7 @@
 #   test   unit tests and benchmarks
 #   ci     sanitizer and fuzzing toolchain (clang)
 #   cross  mingw-w64 cross compiler and Wine for the Windows-side tests
-#   usb    libusb and umockdev for the Linux USB transport and its emulated-device tests
+#   usb    libusb, libudev and libsystemd for the Linux platform layer, umockdev for its tests
 #   qt     Qt 6 Widgets and Test for the desktop window, and a real font for its pixel tests
 set -euo pipefail
 declare -A groups=(
@@ -12,7 +12,7 @@ declare -A groups=(
   [test]="cmake g++ ninja-build make libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev"
   [ci]="clang libclang-rt-14-dev"
   [cross]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 googletest"
-  [usb]="pkg-config libusb-1.0-0-dev umockdev libumockdev-dev"
+  [usb]="pkg-config libusb-1.0-0-dev libudev-dev libsystemd-dev umockdev libumockdev-dev"
   [qt]="qt6-base-dev fonts-dejavu-core"
 )
 wanted=()
