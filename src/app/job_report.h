@@ -101,7 +101,7 @@ class PortLogFiles {
 
     std::string m_strDirectory;
     std::function<bool(const std::string&)> m_refuse;
-    std::array<File, 8> m_files;
+    std::array<File, 8> m_files;  // one per port
 };
 
 }  // namespace varnel
