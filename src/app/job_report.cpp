@@ -8,6 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include <unistd.h>
+
+#include "app/log_text.h"
 #include "images/format_entry.h"
 #include "ui/terminal_view.h"
 
@@ -57,22 +60,23 @@ std::vector<std::string> LogLines(std::string_view entries) {
 }
 
 nlohmann::json ReportJson(const JobReport& report) {
+    const auto text = [](const std::string& value) { return LogTextToUtf8(value); };
     nlohmann::json images = nlohmann::json::array();
     for (const ReportImage& image : report.images) {
         images.push_back({{"kind", image.strKind},
-                          {"path", image.strPath},
+                          {"path", text(image.strPath)},
                           {"size", image.qwSize},
                           {"byte_sum32", Hex32(image.dwByteSum)}});
     }
     nlohmann::json ports = nlohmann::json::array();
     for (const ReportPort& port : report.ports) {
         nlohmann::json entry = {{"port", port.nPort},
-                                {"device", port.strDevice},
+                                {"device", text(port.strDevice)},
                                 {"state", port.strState},
                                 {"status_code", port.dwStatusCode},
-                                {"status_text", port.strStatusText},
+                                {"status_text", text(port.strStatusText)},
                                 {"seconds", port.dSeconds},
-                                {"log", LogLines(port.strLog)}};
+                                {"log", LogLines(text(port.strLog))}};
         if (port.bLaunched) {
             nlohmann::json flashed = nlohmann::json::array();
             for (const ReportFlash& flash : port.flashed) {
@@ -85,16 +89,54 @@ nlohmann::json ReportJson(const JobReport& report) {
         }
         ports.push_back(std::move(entry));
     }
-    return {{"title", report.strTitle},
-            {"images", images},
-            {"options", report.options},
-            {"option_flags", Hex32(report.dwOptionFlags)},
-            {"started", IsoTime(report.started)},
-            {"download_started", OptionalTime(report.downloadStarted)},
-            {"ended", IsoTime(report.ended)},
-            {"result", report.strResult},
-            {"exit_status", report.nExitStatus},
-            {"ports", ports}};
+    nlohmann::json options = report.options;
+    for (auto& entry : options) {
+        if (entry.is_object() && entry.contains("entry") && entry["entry"].is_string()) {
+            entry["entry"] = text(entry["entry"].get<std::string>());
+        }
+    }
+    nlohmann::json json = {{"title", text(report.strTitle)},
+                           {"images", images},
+                           {"options", options},
+                           {"option_flags", Hex32(report.dwOptionFlags)},
+                           {"started", IsoTime(report.started)},
+                           {"download_started", OptionalTime(report.downloadStarted)},
+                           {"ended", IsoTime(report.ended)},
+                           {"result", report.strResult},
+                           {"exit_status", report.nExitStatus},
+                           {"ports_expected", report.nPortsExpected},
+                           {"ports_attached", report.nPortsAttached},
+                           {"ports", ports}};
+    if (!report.strError.empty()) {
+        json["error"] = text(report.strError);
+    }
+    return json;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error) {
+    const std::string temporary =
+        FormatEntry("%s.%d.tmp", path.c_str(), static_cast<int>(getpid()));
+    FILE* file = std::fopen(temporary.c_str(), "w");
+    const bool written = file != nullptr &&
+                         std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
+                         std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+    const int writeErrno = errno;
+    if (file != nullptr && std::fclose(file) != 0 && written) {
+        error = "cannot write '" + temporary + "': " + std::strerror(errno);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    if (!written) {
+        error = "cannot write '" + temporary + "': " + std::strerror(writeErrno);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = "cannot rename '" + temporary + "' to '" + path + "': " + std::strerror(errno);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
 }
 
 std::string PortLogFileName(int port, const std::string& device) {
@@ -107,18 +149,59 @@ std::string PortLogFileName(int port, const std::string& device) {
     return name + ".log";
 }
 
-bool WritePortLogs(const std::string& directory, const std::vector<ReportPort>& ports,
-                   std::string& error) {
-    for (const ReportPort& port : ports) {
-        const std::filesystem::path path =
-            std::filesystem::path(directory) / PortLogFileName(port.nPort, port.strDevice);
-        std::ofstream file(path, std::ios::out | std::ios::trunc);
-        file << ToPlatformLineEnds(port.strLog);
-        file.close();
-        if (!file) {
-            error = "cannot write " + path.string() + ": " + std::strerror(errno);
+PortLogFiles::PortLogFiles(std::string directory, std::function<bool(const std::string&)> refuse)
+    : m_strDirectory(std::move(directory)), m_refuse(std::move(refuse)) {}
+
+PortLogFiles::~PortLogFiles() {
+    for (File& file : m_files) {
+        if (file.pFile != nullptr) {
+            std::fclose(file.pFile);
+        }
+    }
+}
+
+bool PortLogFiles::Open(File& file, const std::string& name, std::string& error) {
+    if (file.pFile != nullptr) {
+        std::fclose(file.pFile);
+    }
+    file = File{};
+    const std::string path = (std::filesystem::path(m_strDirectory) / name).string();
+    if (m_refuse && m_refuse(path)) {
+        error =
+            "'" + path + "' is a file this job reads or writes otherwise; it is not overwritten";
+        return false;
+    }
+    file.pFile = std::fopen(path.c_str(), "w");
+    if (file.pFile == nullptr) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    file.strName = name;
+    return true;
+}
+
+bool PortLogFiles::Update(int port, const std::string& device, const std::string& record,
+                          std::string& error) {
+    if (port < 0 || port >= static_cast<int>(m_files.size())) {
+        return true;
+    }
+    File& file = m_files[static_cast<size_t>(port)];
+    const std::string name = PortLogFileName(port, device);
+    if (file.pFile == nullptr || file.strName != name || record.size() < file.nWritten) {
+        if (!Open(file, name, error)) {
             return false;
         }
+    }
+    if (record.size() == file.nWritten) {
+        return true;
+    }
+    const std::string text =
+        ToPlatformLineEnds(LogTextToUtf8(std::string_view(record).substr(file.nWritten)));
+    file.nWritten = record.size();
+    if (std::fwrite(text.data(), 1, text.size(), file.pFile) != text.size() ||
+        std::fflush(file.pFile) != 0) {
+        error = "cannot write " + name + ": " + std::strerror(errno);
+        return false;
     }
     return true;
 }

@@ -1,8 +1,11 @@
 // What a bench job leaves behind besides the handsets: the JSON report and one log file per port.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,8 +53,12 @@ struct JobReport {
     WallTime started{};
     std::optional<WallTime> downloadStarted;
     WallTime ended{};
-    std::string strResult;  // "finished", "failed", "no handset", "interrupted"
+    // "finished", "failed", "fewer handsets", "no handset", "interrupted", "bad input"
+    std::string strResult;
+    std::string strError;  // why a bad input ended the job before anything was sent
     int nExitStatus = 0;
+    int nPortsExpected = 0;
+    int nPortsAttached = 0;
     std::vector<ReportPort> ports;
 };
 
@@ -60,13 +67,41 @@ std::string IsoTime(WallTime time);
 // The lines of log entries, without their line ends.
 std::vector<std::string> LogLines(std::string_view entries);
 
+// Every text in UTF-8 (log_text.h), so that any bytes an image carries can be written.
 nlohmann::json ReportJson(const JobReport& report);
+
+// Writes `text` to a temporary file beside `path` and renames it over `path`, so the file is
+// either the old one or the whole new one. False with a reason.
+bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error);
 
 // "port3-SIM3.log"; characters a file name should not carry become '_'.
 std::string PortLogFileName(int port, const std::string& device);
-// One file per port in `directory`, the port's lines in the platform's line ends. False with a
-// reason when a file cannot be written.
-bool WritePortLogs(const std::string& directory, const std::vector<ReportPort>& ports,
-                   std::string& error);
+// The port logs of a job, one file per port in a folder, written as the lines come (in UTF-8 and
+// the platform's line ends), so a process that is killed leaves them up to its last line.
+class PortLogFiles {
+  public:
+    // `refuse`: whether a path is a file that must not be written (an image, another output).
+    PortLogFiles(std::string directory, std::function<bool(const std::string&)> refuse);
+    ~PortLogFiles();
+    PortLogFiles(const PortLogFiles&) = delete;
+    PortLogFiles& operator=(const PortLogFiles&) = delete;
+
+    // Appends what the port's record gained since the last call; a record that shrank belongs
+    // to a new handset on the port, whose file is started afresh. False with a reason when the
+    // file cannot be written.
+    bool Update(int port, const std::string& device, const std::string& record, std::string& error);
+
+  private:
+    struct File {
+        FILE* pFile = nullptr;
+        std::string strName;
+        size_t nWritten = 0;
+    };
+    bool Open(File& file, const std::string& name, std::string& error);
+
+    std::string m_strDirectory;
+    std::function<bool(const std::string&)> m_refuse;
+    std::array<File, 8> m_files;  // one per port
+};
 
 }  // namespace varnel

@@ -78,27 +78,13 @@ bool LanguageRows(const uint8_t (&list)[kLanguageListSize], const char* listName
     return true;
 }
 
-bool TextsTerminated(const CscHeader& header, std::string& error) {
-    const char* unterminated = !FieldTerminated(header.Version)       ? "Verision"
-                               : !FieldTerminated(header.DefaultLang) ? "default language"
-                               : !FieldTerminated(header.SalesCode)   ? "SalesCode"
-                                                                      : nullptr;
-    if (unterminated != nullptr) {
-        error = FormatEntry("[CSC] The %s text of the CSC header has no terminating NUL \r\n",
-                            unterminated);
-        return false;
-    }
-    return true;
-}
-
 void ShowCscHeader(const CscHeader& header, HeaderForm form, const char* title,
                    const char* errorText, CscView& view) {
     const bool supportEmpty = header.SupportLanguage[0] == kLanguageListEnd;
     const char* listName = supportEmpty ? "ImageOptionalLanglist" : "SupportLanguage";
     std::vector<int> rows;
     std::string error;
-    if (!TextsTerminated(header, error) ||
-        !LanguageRows(supportEmpty ? header.ImageOptionalLanglist : header.SupportLanguage,
+    if (!LanguageRows(supportEmpty ? header.ImageOptionalLanglist : header.SupportLanguage,
                       listName, rows, error)) {
         view.AppendMainLog(error);
         return;
@@ -190,11 +176,6 @@ bool ReadCscFileEntries(ImageFile& file, const CscRegion& region, uint32_t fileC
             return false;
         }
         CscFileEntry::Parse(bytes, sizeof bytes, entries[i]);
-        if (!FieldTerminated(entries[i].FileName)) {
-            error =
-                FormatEntry("[CSC] The name of CSC file entry %u has no terminating NUL \r\n", i);
-            return false;
-        }
     }
     return true;
 }

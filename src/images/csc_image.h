@@ -1,8 +1,8 @@
 // CSC images: recognising the single and multi layouts, listing what they hold in the CSC
 // information box and the main log, filling "Language Select" and "CSC File Select", and keeping
 // the program-wide tables (image_globals.h) that the port worker uses to find the chosen file and
-// language. Malformed data (too many files or rows, a list without its end, a text without its
-// NUL, a file that ends too early) is reported with one main-log line and nothing more of it is
+// language. Malformed data (too many files or rows, a list without its end, a file that ends too
+// early) is reported with one main-log line and nothing more of it is
 // used.
 #pragma once
 

@@ -22,10 +22,6 @@ std::string FieldText(const char* field, size_t width) {
     return std::string(field, length);
 }
 
-bool FieldTerminated(const char* field, size_t width) {
-    return std::memchr(field, '\0', width) != nullptr;
-}
-
 namespace {
 
 // Copies a fixed-width array field (text or row list) byte for byte.

@@ -15,14 +15,9 @@ void StoreLe32(uint8_t* bytes, uint32_t value);
 // A text field of `width` bytes: its text up to the first NUL, or all `width` bytes when the
 // field has no NUL (never more).
 std::string FieldText(const char* field, size_t width);
-bool FieldTerminated(const char* field, size_t width);
 template <size_t N>
 std::string FieldText(const char (&field)[N]) {
     return FieldText(field, N);
-}
-template <size_t N>
-bool FieldTerminated(const char (&field)[N]) {
-    return FieldTerminated(field, N);
 }
 
 // ---- PDA image (".nb0") and its optional LANGPACK: the same 256-byte header for both.

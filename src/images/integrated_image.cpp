@@ -2,6 +2,7 @@
 
 #include "images/csc_image.h"
 #include "images/format_entry.h"
+#include "images/image_check.h"
 #include "images/image_file.h"
 #include "images/image_reader.h"
 
@@ -21,12 +22,25 @@ IntegratedImageCheck ParseIntegratedImage(const std::string& path, CscView& view
         return check;
     }
     std::string error;
-    if (!CheckComponentExtents(header, file.Length(), error)) {
+    const auto reject = [&view, &error] {
         view.AppendMainLog(FormatEntry("[IMG] Integrated image rejected: %s \r\n", error.c_str()));
+    };
+    if (!CheckComponentExtents(header, file.Length(), error)) {
+        reject();
         return check;
     }
-    if (header.Of(kComponentCsc).Present() &&
-        !ParseIntegratedCsc(file, header.Of(kComponentCsc), view)) {
+    // The CSC part is parsed first: a wrong CSC identifier has its own line in the CSC box.
+    const ImageComponent& csc = header.Of(kComponentCsc);
+    if (csc.Present() && !ParseIntegratedCsc(file, csc, view)) {
+        return check;
+    }
+    if (!CheckIntegratedComponents(file, header, error)) {
+        reject();
+        return check;
+    }
+    if (csc.Present() && !CheckCscData(file, csc.DataOffset(), csc.End(), error)) {
+        error = "CSC component: " + error;
+        reject();
         return check;
     }
     for (int kind = 0; kind < kComponentCount; ++kind) {

@@ -21,7 +21,8 @@ struct IntegratedImageCheck {
     std::vector<ComponentKind> components;
 };
 
-// Opens the image, checks its sImageHeader and components, parses its CSC part into the view.
+// Opens the image, checks its sImageHeader and every component it carries (image_check.h), and
+// parses its CSC part into the view.
 IntegratedImageCheck ParseIntegratedImage(const std::string& path, CscView& view);
 
 }  // namespace varnel

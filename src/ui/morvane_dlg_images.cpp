@@ -11,8 +11,10 @@
 #include "images/bytesum.h"
 #include "images/csc_image.h"
 #include "images/format_entry.h"
+#include "images/image_check.h"
 #include "images/image_file.h"
 #include "images/image_globals.h"
+#include "images/image_reader.h"
 #include "images/integrated_image.h"
 #include "ui/control_ids.h"
 #include "ui/morvane_dlg.h"
@@ -59,6 +61,17 @@ constexpr ImageChoice kImageChoices[] = {
     {"Contents", "Contents Image (*.mct)|*.mct|", "Select Contents file is incorrected. %d\r\n",
      "Select Conents file is incorrected. %d\r\n"},
 };
+
+// The subject tag of an image kind's lines.
+const char* ImageName(int imageKind) {
+    for (int selectionKind = 0; selectionKind < static_cast<int>(std::size(kImageChoices));
+         ++selectionKind) {
+        if (ImageKindOfSelection(selectionKind) == imageKind) {
+            return kImageChoices[selectionKind].name;
+        }
+    }
+    return "image";
+}
 
 // The file name endings of each kind: after a dot in a dialog's path (any letter case), or the
 // last three characters of a dropped name (all lower or all upper case, no dot needed).
@@ -136,11 +149,6 @@ bool IsRegularFile(const std::string& path) {
     return std::filesystem::is_regular_file(path, error);
 }
 
-bool HasPdaStartMark(ImageFile& file) {
-    uint8_t header[kPdaHeaderSize];
-    return file.ReadExact(header, sizeof header) && LoadLe32(header) == kPdaStartMark;
-}
-
 bool SumSingleTelvik(CMorvaneDlg& dlg, ImageFile& file, const std::string& path) {
     dlg.AppendMainLogText(
         "Calculating Single Telvik image's checksum now wait for a while please.......\r\n");
@@ -156,9 +164,10 @@ bool SumSingleTelvik(CMorvaneDlg& dlg, ImageFile& file, const std::string& path)
     return true;
 }
 
-// The image kind whose button and path edit an Integrated image's component stands in for, or
-// -1: both Telvik components stand for the one Telvik row, and Contents keeps its own.
-int ReplacedImageKind(ComponentKind component) {
+// The image kind an Integrated image's component is written in place of: the worker takes the
+// component and no longer writes a separately chosen image of that kind. Both Telvik components
+// stand for the one Telvik kind.
+int CarriedImageKind(ComponentKind component) {
     switch (component) {
         case kComponentEboot:
             return kKindEboot;
@@ -171,9 +180,34 @@ int ReplacedImageKind(ComponentKind component) {
         case kComponentTelvik:
         case kComponentSingleTelvik:
             return kKindTelvik;
+        case kComponentContents:
+            return kKindContents;
         default:
             return -1;
     }
+}
+
+// The kind whose button and path edit a component hides; Contents keeps its own.
+int ReplacedImageKind(ComponentKind component) {
+    return component == kComponentContents ? -1 : CarriedImageKind(component);
+}
+
+// The first of `imageKinds`-selected kinds (by `selected`) that the Integrated image at `path`
+// carries, or -1 (also when its header cannot be read: its own check reports that).
+template <typename Selected>
+int CarriedSelectedKind(const std::string& path, Selected selected) {
+    ImageFile file;
+    sImageHeader header;
+    if (!file.Open(path) || ReadImageHeader(file, header) != ImageHeaderRead::kOk) {
+        return -1;
+    }
+    for (int component = 0; component < kComponentCount; ++component) {
+        const int kind = CarriedImageKind(static_cast<ComponentKind>(component));
+        if (kind >= 0 && header.Component[component].Present() && selected(kind)) {
+            return kind;
+        }
+    }
+    return -1;
 }
 
 void ShowIntegratedComponentControls(DialogView& view) {
@@ -334,20 +368,58 @@ bool CMorvaneDlg::LoadImageInfo(int selectionKind) {
         return false;
     }
     SetSpan(imageKind, {0, file.Length()});
+    const uint64_t length = file.Length();
+    std::string error;
+    bool ok = true;
     switch (imageKind) {
+        case kKindEboot:
+        case kKindPhone:
+            ok = CheckWholeImage(length, error);
+            break;
         case kKindPda:
-            return HasPdaStartMark(file);
+            ok = CheckPdaImage(file, 0, length, error);
+            break;
         case kKindCsc:
             ParseCscFile(file, CscPresenter());
-            return true;
+            ok = CheckCscData(file, 0, length, error);
+            break;
         case kKindTelvik:
-            return g_nTelvikType != kTelvikSingle || SumSingleTelvik(*this, file, path);
-        case kKindIntegrated:
+            if (g_nTelvikType == kTelvikSingle) {
+                if (!CheckWholeImage(length, error)) {
+                    ok = false;
+                    break;
+                }
+                return SumSingleTelvik(*this, file, path);
+            }
+            ok = CheckTelvikImage(file, 0, length, TelvikParts::kTwo, error);
+            break;
+        case kKindSmd:
+            ok = CheckSmdImage(length, error);
+            break;
+        case kKindContents:
+            ok = CheckTelvikImage(file, 0, length, TelvikParts::kFirstOnly, error);
+            break;
+        case kKindIntegrated: {
             file.Close();
+            const int carried = CarriedSelectedKind(
+                path, [this](int kind) { return kind != kKindIntegrated && IsSelected(kind); });
+            if (carried >= 0) {
+                AppendMainLog(
+                    "[Integrated] [%s] carries a %s image, and one is chosen on its own: clear "
+                    "that first \r\n",
+                    path.c_str(), ImageName(carried));
+                return false;
+            }
             return CheckIntegratedImage(m_view, CscPresenter(), path);
+        }
         default:
-            return true;
+            break;
     }
+    if (!ok) {
+        AppendMainLog("[%s] [%s] cannot be downloaded: %s \r\n", kImageChoices[selectionKind].name,
+                      path.c_str(), error.c_str());
+    }
+    return ok;
 }
 
 void CMorvaneDlg::OnDropFiles(const std::vector<std::string>& fileNames) {
@@ -364,6 +436,15 @@ void CMorvaneDlg::OnDropFiles(const std::vector<std::string>& fileNames) {
             AppendMainLog(
                 "[%s] [%s] is not taken: images cannot change after Detect until the "
                 "job ends or \"reset all\" \r\n",
+                kImageChoices[selectionKind].name, name->c_str());
+            continue;
+        }
+        // The worker writes the Integrated image's component in place of this one.
+        if (IsSelected(kKindIntegrated) &&
+            CarriedSelectedKind(Path(kKindIntegrated),
+                                [imageKind](int kind) { return kind == imageKind; }) >= 0) {
+            AppendMainLog(
+                "[%s] [%s] is not taken: the chosen Integrated image carries this kind \r\n",
                 kImageChoices[selectionKind].name, name->c_str());
             continue;
         }

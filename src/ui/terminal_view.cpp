@@ -203,14 +203,16 @@ std::optional<std::string> TerminalView::ChooseFile(std::string_view) {
 }
 
 void TerminalView::ShowLogWindow(const LogWindowData& log) {
-    WriteLog(ToPlatformLineEnds(log.strTitle + "\r\n" + log.strLog));
+    const std::string text = log.strTitle + "\r\n" + log.strLog;
+    WriteLog(ToPlatformLineEnds(m_streams.logText ? m_streams.logText(text) : text));
 }
 
 void TerminalView::PrintMainLog(std::string_view text) {
     if (text.empty()) {
         return;
     }
-    const std::string converted = ToPlatformLineEnds(text);
+    const std::string converted =
+        ToPlatformLineEnds(m_streams.logText ? m_streams.logText(text) : std::string(text));
     WriteLog(converted);
     if (m_mainLogCopy) {
         m_mainLogCopy(converted);

@@ -37,6 +37,8 @@ struct TerminalStreams {
     bool bInteractive = false;    // questions wait for an answer from `answers`
     // Width of the terminal in characters; 80 when not given.
     std::function<int()> columns;
+    // How the log's 8-bit text is written out (its code page decoded); as it is when not given.
+    std::function<std::string(std::string_view)> logText;
 };
 
 // The log's "\r\n" line ends as this platform ends lines in a text stream.

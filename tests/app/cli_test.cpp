@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -207,11 +208,13 @@ TEST_F(CliTest, EightPortJobFlashesEveryImageAndReportsWhatItDid) {
                                HasSubstr("[PDA:" + tag + "] Download start 0x0\n"),
                                HasSubstr("[PDA:" + tag + "] LANG_ID:[1]"),
                                HasSubstr("[CSC] SupportLanguage"),
-                               EndsWith("[Success:" + tag + "] Finished downloading!\n")));
+                               EndsWith("[Success:" + tag + "] Finished downloading!\n[End:" + tag +
+                                        "] finished, status 518: Job Done.Launched!!\n")));
         const std::string other = std::to_string((port + 1) % 8);
         EXPECT_THAT(log, Not(HasSubstr(":" + other + "]")));
         EXPECT_EQ(record["log"].size(), LineCount(log));
-        EXPECT_EQ(record["log"].back(), "[Success:" + tag + "] Finished downloading!");
+        EXPECT_EQ(record["log"].back(),
+                  "[End:" + tag + "] finished, status 518: Job Done.Launched!!");
     }
 }
 
@@ -247,6 +250,7 @@ TEST_F(CliTest, FailingPortTurnsTheJobRedWhileTheOthersFinish) {
     const std::string log = ReadText(std::filesystem::path(Out("ports")) / "port1-SIM1.log");
     EXPECT_THAT(log, HasSubstr("[PDA:1] Download start 0x0\n"));
     EXPECT_THAT(log, Not(HasSubstr("Finished downloading")));
+    EXPECT_THAT(log, EndsWith("[End:1] failed, status 212: [FAIL] PDA Checksum !!\n"));
 }
 
 TEST_F(CliTest, BadArgumentsStopBeforeAnythingReachesADevice) {
@@ -264,17 +268,22 @@ TEST_F(CliTest, BadArgumentsStopBeforeAnythingReachesADevice) {
         std::vector<std::string> args;
         const char* says;
         bool simulated = true;  // with the fast simulated pace
+        bool reported = true;   // false: the command line itself could not be read
+        size_t lines = 1;
     };
     const Case cases[] = {
-        {{"--pda", pdaPath, "--simulate", "1", "--frobnicate"}, "--frobnicate"},
-        {{"--pda", Out("missing.nb0"), "--simulate", "1"}, "missing.nb0"},
-        {{"--pda", pdaPath, "--simulate", "1", "--ports", "9"}, "--ports"},
-        {{"--pda", pdaPath, "--simulate", "1", "--ports", "0"}, "--ports"},
+        {{"--pda", pdaPath, "--simulate", "1", "--frobnicate"}, "--frobnicate", true, false},
+        {{"--pda", Out("missing.nb0"), "--simulate", "1"}, "missing.nb0", true, false},
+        {{"--pda", pdaPath, "--simulate", "1", "--ports", "9"}, "--ports", true, false},
+        {{"--pda", pdaPath, "--simulate", "1", "--ports", "0"}, "--ports", true, false},
         {{"--csc", cscPath, "--simulate", "1", "--language", "3"}, "--language 3"},
         {{"--pda", pdaPath, "--simulate", "1", "--language", "0"}, "--language 0"},
         {{"--pda", pdaPath, "--simulate", "1", "--log", images_.Path()}, "--log"},
-        {{"--pda", pdaPath, "--simulate", "1", "--report", Out("no/such/dir/r.json")}, "--report"},
-        {{"--pda", notPda, "--simulate", "1"}, "Select PDA file is incorrected. 4"},
+        {{"--pda", pdaPath, "--simulate", "1", "--report", Out("no/such/dir/r.json")},
+         "--report",
+         true,
+         false},
+        {{"--pda", notPda, "--simulate", "1"}, "Select PDA file is incorrected. 4", true, true, 2},
         {{"--pda", pdaPath, "--simulate", "1", "--transport", "tty"},
          "--simulate does not go with the tty transport"},
         {{"--pda", pdaPath, "--simulate", "1", "--tty-dir", images_.Path()},
@@ -284,6 +293,7 @@ TEST_F(CliTest, BadArgumentsStopBeforeAnythingReachesADevice) {
          false},
         {{"--pda", pdaPath, "--transport", "libusb", "--usb-id", "4e8-1234"},
          "'4e8-1234' is not VID:PID",
+         false,
          false},
         {{"--pda", pdaPath, "--transport", "sim"}, "--simulate N", false},
         {{"--pda", pdaPath, "--simulate", "2", "--sim-fault", "2:stall=1"}, "--sim-fault"},
@@ -295,12 +305,21 @@ TEST_F(CliTest, BadArgumentsStopBeforeAnythingReachesADevice) {
         const ChildResult result = Run(args, bad.simulated);
         SCOPED_TRACE(bad.says);
         EXPECT_EQ(result.nExitStatus, 2);
-        EXPECT_EQ(LineCount(result.strErr), 1u) << result.strErr;
+        EXPECT_EQ(LineCount(result.strErr), bad.lines) << result.strErr;
         EXPECT_THAT(result.strErr, AllOf(StartsWith("varnel-cli: "), HasSubstr(bad.says)));
-        // Detect was never pressed, so no handset arrived and nothing was reported.
+        // Detect was never pressed, so no handset arrived.
         EXPECT_THAT(result.strOut, Not(HasSubstr("OnDeviceChange")));
         EXPECT_THAT(result.strOut, Not(HasSubstr("[Setup]")));
-        EXPECT_FALSE(std::filesystem::exists(report));
+        ASSERT_EQ(std::filesystem::exists(report), bad.reported);
+        if (bad.reported) {
+            const nlohmann::json written = Report();
+            EXPECT_EQ(written["result"], "bad input");
+            EXPECT_EQ(written["exit_status"], 2);
+            EXPECT_THAT(written["error"].get<std::string>(), HasSubstr(bad.says));
+            EXPECT_TRUE(written["ports"].empty());
+            EXPECT_TRUE(written["images"].empty());
+            std::filesystem::remove(report);
+        }
     }
 }
 
@@ -309,9 +328,14 @@ TEST_F(CliTest, DetectTimeoutStartsWithTheHandsetsThereOrEndsWhenThereAreNone) {
     const ChildResult fewer =
         Run({"--pda", pdaPath, "--skip-boot-wait", "--simulate", "2", "--ports", "3",
              "--detect-timeout", "1", "--report", Out("fewer.json")});
-    EXPECT_EQ(fewer.nExitStatus, 0) << fewer.strErr;
+    EXPECT_EQ(fewer.nExitStatus, 3) << fewer.strErr;
     EXPECT_THAT(fewer.strOut, EndsWith(kAllFinished));
-    EXPECT_EQ(Report("fewer.json")["ports"].size(), 2u);
+    EXPECT_THAT(fewer.strErr, HasSubstr("varnel-cli: 2 of the 3 handsets of --ports attached"));
+    const nlohmann::json fewerReport = Report("fewer.json");
+    EXPECT_EQ(fewerReport["result"], "fewer handsets");
+    EXPECT_EQ(fewerReport["ports_expected"], 3);
+    EXPECT_EQ(fewerReport["ports_attached"], 2);
+    EXPECT_EQ(fewerReport["ports"].size(), 2u);
 
     // The only handset never answers the handshake, so it never attaches.
     const ChildResult none =
@@ -337,7 +361,7 @@ TEST_F(CliTest, InterruptAsksTheCloseQuestionAndStopsTheRunningJob) {
         return out.find("[Down] PDA Image.") != std::string::npos;
     });
 
-    EXPECT_EQ(result.nExitStatus, 1) << result.strErr;
+    EXPECT_EQ(result.nExitStatus, 128 + SIGINT) << result.strErr;
     EXPECT_THAT(result.strErr, HasSubstr("Confirm: Now Downloading! Quit Anyway? OK\n"));
     // The stalled workers were released by the shutdown, not by their reply time-outs.
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
@@ -346,6 +370,125 @@ TEST_F(CliTest, InterruptAsksTheCloseQuestionAndStopsTheRunningJob) {
     ASSERT_EQ(report["ports"].size(), 2u);
     EXPECT_EQ(report["ports"][0]["state"], "stopped");
     EXPECT_EQ(report["ports"][1]["state"], "stopped");
+}
+
+// SIGTERM and SIGHUP end the job without a question and leave the whole record behind.
+TEST_F(CliTest, TerminationLeavesTheReportTheLogsAndThePortLogs) {
+    const std::string pdaPath = Pda();
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        std::vector<std::string> args = {
+            "--pda",     pdaPath,         "--simulate",  "2",         "--sim-fault",
+            "0:stall=6", "--sim-fault",   "1:stall=6",   "--report",  Out("report.json"),
+            "--log",     Out("main.log"), "--port-logs", Out("ports")};
+        args.insert(args.end(), kFastBench.begin(), kFastBench.end());
+        const ChildResult result = RunChild(
+            kProgram, args,
+            [](const std::string& out) {
+                return out.find("[Down] PDA Image.") != std::string::npos;
+            },
+            std::chrono::seconds(60), signal);
+
+        EXPECT_EQ(result.nExitStatus, 128 + signal) << result.strErr;
+        EXPECT_THAT(result.strErr, Not(HasSubstr("Quit Anyway?")));
+        EXPECT_EQ(ReadText(Out("main.log")), result.strOut);
+        const nlohmann::json report = Report();
+        EXPECT_EQ(report["result"], "interrupted");
+        EXPECT_EQ(report["exit_status"], 128 + signal);
+        ASSERT_EQ(report["ports"].size(), 2u);
+        EXPECT_EQ(report["ports"][0]["status_code"], 0);
+        EXPECT_THAT(report["ports"][0]["status_text"].get<std::string>(), StartsWith("Stopped"));
+        const std::string log = ReadText(std::filesystem::path(Out("ports")) / "port0-SIM0.log");
+        EXPECT_THAT(log, HasSubstr("[PDA:0] Download start 0x0\n"));
+        EXPECT_THAT(log, EndsWith("[End:0] stopped, status 0: Stopped: the job ended before this "
+                                  "port's did\n"));
+    }
+}
+
+TEST_F(CliTest, OutputsThatNameAnInputOrEachOtherAreRefusedBeforeAnythingIsWritten) {
+    const std::string pdaPath = Pda();
+    const std::string before = ReadText(pdaPath);
+    const std::string linked = Out("linked.json");
+    std::filesystem::create_hard_link(pdaPath, linked);
+    std::filesystem::create_directory(Out("ports"));
+    std::filesystem::create_symlink(pdaPath, Out("ports/port0-SIM0.log"));
+    const std::vector<std::vector<std::string>> cases = {
+        {"--log", pdaPath},
+        {"--report", linked},
+        {"--log", Out("same.txt"), "--report", Out("same.txt")},
+        {"--port-logs", Out("ports")},
+    };
+    for (const auto& outputs : cases) {
+        std::vector<std::string> args = {"--pda", pdaPath, "--simulate", "1"};
+        args.insert(args.end(), outputs.begin(), outputs.end());
+        const ChildResult result = Run(args);
+        SCOPED_TRACE(outputs[1]);
+        EXPECT_EQ(result.nExitStatus, 2);
+        EXPECT_EQ(LineCount(result.strErr), 1u) << result.strErr;
+        EXPECT_EQ(ReadText(pdaPath), before);
+        EXPECT_FALSE(std::filesystem::exists(Out("same.txt")));
+    }
+}
+
+TEST_F(CliTest, ImagesThatWouldFailOnAHandsetAreRefusedBeforeDetect) {
+    const std::string pdaPath = Pda();
+    ImageSpec eboot;
+    eboot.format = ImageFormat::kEboot;
+    ImageManifest ignored;
+    const std::string ebootPath = images_.Build("boot.eb0", eboot, &ignored);
+    const std::string empty = Out("empty.eb0");
+    std::ofstream(empty).close();
+    const std::string huge = Out("huge.bin");
+    std::ofstream(huge).close();
+    std::filesystem::resize_file(huge, (uint64_t{1} << 32) + 1);  // sparse
+    std::string badEnd = ReadText(pdaPath);
+    badEnd[252] = 0;
+    const std::string badEndPath = Out("bad-end.nb0");
+    std::ofstream(badEndPath, std::ios::binary) << badEnd;
+    ImageSpec all;
+    all.format = ImageFormat::kIntegrated;
+    all.integrated.pda = PdaImageSpec{};
+    const std::string allPath = images_.Build("all.img", all, &ignored);
+
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"--eboot", empty}, "the file is empty"},
+        {{"--phone", huge}, "does not fit the 32-bit length"},
+        {{"--eboot", ebootPath, "--pda", badEndPath}, "has wrong marks"},
+        {{"--pda", pdaPath, "--integrated", allPath}, "carries a PDA image"},
+        {{"--integrated", allPath, "--pda", pdaPath}, "carries a PDA image"},
+    };
+    for (const Case& bad : cases) {
+        std::vector<std::string> args = bad.args;
+        args.insert(args.end(), {"--simulate", "2", "--report", Out("report.json")});
+        const ChildResult result = Run(args);
+        SCOPED_TRACE(bad.says);
+        EXPECT_EQ(result.nExitStatus, 2) << result.strErr;
+        EXPECT_THAT(result.strErr, HasSubstr(bad.says));
+        EXPECT_THAT(result.strOut, Not(HasSubstr("[Setup")));
+        const nlohmann::json report = Report();
+        EXPECT_EQ(report["result"], "bad input");
+        EXPECT_TRUE(report["images"].empty());
+    }
+}
+
+// Image texts are 8-bit: Korean (CP949) and bytes of no code page reach the report in UTF-8.
+TEST_F(CliTest, EightBitImageTextsReachTheReportAndLogsInUtf8) {
+    ImageSpec image;
+    image.format = ImageFormat::kPda;
+    image.pda.osVersion = "\xC7\xD1\xB1\xB9-\xFF";
+    ImageManifest ignored;
+    const std::string pdaPath = images_.Build("korean.nb0", image, &ignored);
+    const ChildResult result = Run({"--pda", pdaPath, "--skip-boot-wait", "--simulate", "1",
+                                    "--report", Out("report.json"), "--log", Out("main.log")});
+    ASSERT_EQ(result.nExitStatus, 0) << result.strErr;
+    const std::string line = "[PDA:0] BSP_OSVER:[\xED\x95\x9C\xEA\xB5\xAD-\\xFF]";
+    EXPECT_THAT(ReadText(Out("main.log")), HasSubstr(line + "\n"));
+    const nlohmann::json report = Report();
+    EXPECT_THAT(report["ports"][0]["log"], ::testing::Contains(line));
 }
 
 }  // namespace

@@ -363,31 +363,24 @@ TEST_F(MalformedCscTest, OptionalListIsCheckedWhenItIsTheOneShown) {
     EXPECT_THAT(view_.languages, IsEmpty());
 }
 
-TEST_F(MalformedCscTest, TextFieldsWithoutTheirNul) {
-    auto bytes = BuildBytes(CscSpec(CscImageSpec{}));
-    std::fill_n(bytes.begin() + CscHeader::kVersionOffset, 16, uint8_t{'V'});
-    ParseFile(bytes);
-    EXPECT_THAT(
-        view_.mainLog,
-        ElementsAre("[CSC] The Verision text of the CSC header has no terminating NUL \r\n"));
-    EXPECT_THAT(view_.cscLog, IsEmpty());
-
-    bytes = BuildBytes(CscSpec(CscImageSpec{}));
-    std::fill_n(bytes.begin() + CscHeader::kSalesCodeOffset, 12, uint8_t{'S'});
-    ParseFile(bytes);
-    EXPECT_THAT(
-        view_.mainLog,
-        ElementsAre("[CSC] The SalesCode text of the CSC header has no terminating NUL \r\n"));
-
-    bytes = BuildBytes(CscSpec(ThreeFileMulti()));
+// Texts that fill their fields are read up to the field's end, never beyond it and never refused.
+TEST_F(CscImageTest, TextsThatFillTheirFieldsAreReadWithinThem) {
+    CscImageSpec csc = ThreeFileMulti();
+    auto bytes = BuildBytes(CscSpec(csc));
     const size_t entry1 = kCscHeaderSize + kCscFileEntrySize;
     std::fill_n(bytes.begin() + entry1 + CscFileEntry::kNameOffset, 32, uint8_t{'N'});
+    const size_t file0 = kCscFilesOffset;
+    std::fill_n(bytes.begin() + file0 + CscHeader::kVersionOffset, 16, uint8_t{'V'});
+    std::fill_n(bytes.begin() + file0 + CscHeader::kSalesCodeOffset, 12, uint8_t{'S'});
     ParseFile(bytes);
-    EXPECT_THAT(
-        view_.mainLog,
-        ElementsAre(kMultiTitle, "[CSC] The name of CSC file entry 1 has no terminating NUL \r\n"));
-    EXPECT_THAT(view_.cscFiles, IsEmpty());
-    EXPECT_EQ(g_nCscType, kCscUnknown);
+    EXPECT_EQ(g_nCscType, kCscMulti);
+    ASSERT_EQ(view_.cscFiles.size(), 3u);
+    EXPECT_EQ(view_.cscFiles[1], std::string(32, 'N'));
+    EXPECT_THAT(view_.cscLog,
+                ::testing::Contains("[CSC] Verision:[" + std::string(16, 'V') + "]\r\n"));
+    EXPECT_THAT(view_.cscLog,
+                ::testing::Contains("[CSC] SalesCode:[" + std::string(12, 'S') + "]\r\n"));
+    EXPECT_FALSE(view_.languages.empty());
 }
 
 TEST_F(MalformedCscTest, HugeBlockCountsDoNotWrapTheSpans) {

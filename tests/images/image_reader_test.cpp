@@ -55,7 +55,6 @@ TEST(ImageLayoutTest, FieldsAtTheirOffsets) {
     EXPECT_EQ(header.dwCheckWord, 0xCAFEF00Du);
     EXPECT_EQ(FieldText(header.BSP_OSVER), "OSVER");
     EXPECT_EQ(FieldText(header.BSP_HW_ID), "HWIDHWID");  // cut at the field, not beyond
-    EXPECT_FALSE(FieldTerminated(header.BSP_HW_ID));
     EXPECT_FALSE(PdaHeader::Parse(bytes, sizeof bytes - 1, header));
 
     uint8_t stored[kPdaHeaderSize];

@@ -154,16 +154,46 @@ TEST_F(IntegratedImageTest, WrongCscIdRejectsTheImage) {
     EXPECT_EQ(g_nCscType, kCscUnknown);
 }
 
-TEST_F(IntegratedImageTest, UnrecognisedCscPartGoesToTheMainLogAndPasses) {
+TEST_F(IntegratedImageTest, UnrecognisedCscPartIsReportedAndRejected) {
     IntegratedImageSpec components;
     components.csc = CscImageSpec{};
     auto bytes = BuildBytes(Integrated(components));
     const uint32_t cscOffset = LoadLe32(bytes.data() + HeaderField(bytes.size(), kComponentCsc));
     PutLe32(bytes, cscOffset + 4, 0x12345678);  // the CscHeader's start mark
     const auto check = Check(bytes);
-    EXPECT_TRUE(check.ok);
-    EXPECT_THAT(view_.mainLog, ElementsAre("[CSC] Unknown type CSC Image \r\n"));
+    EXPECT_FALSE(check.ok);
+    EXPECT_THAT(view_.mainLog,
+                ElementsAre("[CSC] Unknown type CSC Image \r\n",
+                            "[IMG] Integrated image rejected: CSC component: its CSC layout is not "
+                            "recognised \r\n"));
     EXPECT_THAT(view_.cscLog, IsEmpty());
+}
+
+// What the worker would refuse on a handset is refused when the image is chosen.
+TEST_F(IntegratedImageTest, ImageWithNoComponentOrAComponentTheWorkerRefusesIsRejected) {
+    auto check = Check(BuildBytes(Integrated(IntegratedImageSpec{})));
+    EXPECT_FALSE(check.ok);
+    EXPECT_THAT(view_.mainLog,
+                ElementsAre("[IMG] Integrated image rejected: its header lists no component \r\n"));
+
+    IntegratedImageSpec components;
+    components.eboot = 64;
+    components.pda = PdaImageSpec{};
+    auto bytes = BuildBytes(Integrated(components));
+    const uint32_t pdaOffset = LoadLe32(bytes.data() + HeaderField(bytes.size(), kComponentPda));
+    PutLe32(bytes, pdaOffset + 4 + PdaHeader::kEndMarkOffset, 0);
+    view_.mainLog.clear();
+    check = Check(bytes);
+    EXPECT_FALSE(check.ok);
+    ASSERT_EQ(view_.mainLog.size(), 1u);
+    EXPECT_THAT(view_.mainLog[0], ::testing::HasSubstr("PDA component: the PDA header at"));
+
+    bytes = BuildBytes(Integrated(components));
+    PutLe32(bytes, LoadLe32(bytes.data() + HeaderField(bytes.size(), kComponentEboot)), 0);
+    view_.mainLog.clear();
+    EXPECT_FALSE(Check(bytes).ok);
+    ASSERT_EQ(view_.mainLog.size(), 1u);
+    EXPECT_THAT(view_.mainLog[0], ::testing::EndsWith("does not start with its identifier \r\n"));
 }
 
 TEST_F(IntegratedImageTest, MultiCscPartAndSelectingItsFiles) {
@@ -209,7 +239,10 @@ TEST_F(IntegratedImageTest, MultiCscPartIsBoundedByItsComponent) {
     const size_t cscField = HeaderField(bytes.size(), kComponentCsc);
     const uint32_t cscSize = LoadLe32(bytes.data() + cscField + 4);
     PutLe32(bytes, cscField + 4, cscSize - 0x20000);  // the component now ends after file 0
-    ASSERT_TRUE(Check(bytes).ok);
+    EXPECT_FALSE(Check(bytes).ok);
+    EXPECT_EQ(view_.mainLog.back(),
+              "[IMG] Integrated image rejected: CSC component: the image ends before the header "
+              "of CSC file 1 at 0x40004 \r\n");
     view_.SelectCscFile(1);
     OnSelectCscFile({true, scratch_->Path(), false, ""}, view_);
     EXPECT_EQ(view_.mainLog.back(),

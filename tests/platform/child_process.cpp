@@ -31,7 +31,7 @@ bool Drain(int fd, std::string& into) {
 
 ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
                      const std::function<bool(const std::string&)>& interruptWhen,
-                     std::chrono::seconds limit) {
+                     std::chrono::seconds limit, int interruptSignal) {
     ChildResult result;
     int outPipe[2];
     int errPipe[2];
@@ -82,7 +82,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
         if (outOpen && (fds[0].revents & (POLLIN | POLLHUP)) != 0) {
             outOpen = Drain(outPipe[0], result.strOut);
             if (!interrupted && interruptWhen && interruptWhen(result.strOut)) {
-                kill(child, SIGINT);
+                kill(child, interruptSignal);
                 interrupted = true;
             }
         }

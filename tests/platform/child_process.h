@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,9 +17,10 @@ struct ChildResult {
 
 // Starts `program` with `args` and standard input from /dev/null, and waits for it, killing it
 // after `limit`. `interruptWhen` sees the standard output so far each time it grows; the first
-// time it answers true the child gets SIGINT.
+// time it answers true the child gets `interruptSignal`.
 ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
                      const std::function<bool(const std::string&)>& interruptWhen = {},
-                     std::chrono::seconds limit = std::chrono::seconds(60));
+                     std::chrono::seconds limit = std::chrono::seconds(60),
+                     int interruptSignal = SIGINT);
 
 }  // namespace varnel::test

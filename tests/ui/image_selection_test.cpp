@@ -289,6 +289,53 @@ TEST_F(ImageSelectionTest, DropIsRefusedWhileTheImageButtonsAreLocked) {
     EXPECT_EQ(dlg->Path(kKindEboot), second);
 }
 
+// Nothing empty and nothing the worker would refuse on a handset is chosen, by button or drop.
+TEST_F(ImageSelectionTest, ImagesWithNothingToWriteAreRefusedWithTheKindsFailureText) {
+    const std::string empty = images.Path() + "/empty.eb0";
+    std::ofstream(empty).close();
+    Press(kSelectEboot, empty);
+    EXPECT_FALSE(dlg->IsSelected(kKindEboot));
+    EXPECT_EQ(dlg->MainLog(), "[EBoot] [" + empty +
+                                  "] cannot be downloaded: the file is empty \r\n"
+                                  "Select Eboot file is incorrected. 4\r\n");
+
+    ImageSpec noBlocks = Spec(ImageFormat::kSmd);
+    noBlocks.smdBlocks = 0;
+    dlg->OnDropFiles({Build("none.smd", noBlocks)});
+    EXPECT_FALSE(dlg->IsSelected(kKindSmd));
+    EXPECT_THAT(dlg->MainLog(), EndsWith("no NAND block after its header \r\n"
+                                         "Select SMD file is incorrected. 0\r\n"));
+
+    const std::string emptyContents = images.Path() + "/empty.mct";
+    std::ofstream(emptyContents).close();
+    dlg->OnDropFiles({emptyContents});
+    EXPECT_FALSE(dlg->IsSelected(kKindContents));
+    EXPECT_THAT(dlg->MainLog(), EndsWith("Select Conents file is incorrected. 0\r\n"));
+}
+
+TEST_F(ImageSelectionTest, AnImageKindComesFromTheIntegratedImageOrOnItsOwnNeverBoth) {
+    ImageSpec all = Spec(ImageFormat::kIntegrated);
+    all.integrated.pda = PdaImageSpec{};
+    const std::string allPath = Build("all.img", all);
+    const std::string pda = Build("pda.nb0", Spec(ImageFormat::kPda));
+    Press(kSelectPda, pda);
+    Press(kSelectIntegrated, allPath);
+    EXPECT_FALSE(dlg->IsSelected(kKindIntegrated));
+    EXPECT_TRUE(dlg->IsSelected(kKindPda));
+    EXPECT_THAT(dlg->MainLog(), EndsWith("carries a PDA image, and one is chosen on its own: "
+                                         "clear that first \r\n"
+                                         "Select integrated IMG file is incorrected. 4\r\n"));
+
+    Press(kSelectPda, pda);  // clears it
+    Press(kSelectIntegrated, allPath);
+    ASSERT_TRUE(dlg->IsSelected(kKindIntegrated));
+    dlg->OnDropFiles({pda});
+    EXPECT_FALSE(dlg->IsSelected(kKindPda));
+    EXPECT_THAT(dlg->MainLog(), EndsWith("[PDA] [" + pda +
+                                         "] is not taken: the chosen Integrated image "
+                                         "carries this kind \r\n"));
+}
+
 TEST_F(ImageSelectionTest, MultiCscFillsBothCombosAndFileSelectionRefillsLanguages) {
     ImageSpec spec = Spec(ImageFormat::kCsc);
     spec.csc.multi = true;

@@ -3,8 +3,9 @@
 // handsets attach as they arrive and the job runs as it does in the window. The handsets are
 // simulated in the process, or real ones on tty nodes or USB (libusb). See --help.
 //
-// Exit status: 0 every attached port finished; 1 a port failed, no handset attached, or the job
-// was interrupted; 2 bad arguments or an image that failed its checks.
+// Exit status: 0 every attached port finished; 1 a port failed or no handset attached; 2 bad
+// arguments or an image that failed its checks; 3 fewer handsets than --ports attached; 128 + N
+// ended by signal N (SIGINT, SIGTERM, SIGHUP).
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -30,6 +31,7 @@
 #include "app/bench_application.h"
 #include "app/job_report.h"
 #include "app/linux_devices.h"
+#include "app/log_text.h"
 #include "engine/download_job.h"
 #include "images/bytesum.h"
 #include "images/format_entry.h"
@@ -49,6 +51,8 @@ constexpr char kProgram[] = "varnel-cli";
 constexpr int kExitFinished = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadArguments = 2;
+constexpr int kExitFewerHandsets = 3;
+constexpr int kExitSignalBase = 128;
 
 // Simulated handsets arrive this far apart, as an operator plugs them in one by one.
 constexpr auto kArrivalGap = std::chrono::milliseconds(100);
@@ -61,10 +65,11 @@ constexpr size_t kSummaryWidth = 160;
 constexpr uint64_t kChunkPayload = 2032;
 constexpr uint64_t kChunkPacket = 2048;
 
-std::atomic<bool> g_bInterrupted{false};
+// The signal that asked the program to end; 0 while none has.
+std::atomic<int> g_nSignal{0};
 
-void OnInterrupt(int) {
-    g_bInterrupted = true;
+void OnSignal(int signal) {
+    g_nSignal = signal;
 }
 
 struct ImageOption {
@@ -173,7 +178,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
         ->type_name("N")
         ->check(Quiet(CLI::Range(1, kPortCount)));
     app.add_option("--detect-timeout", options.detectTimeout,
-                   "fewer attached by then: start with those (60)")
+                   "fewer attached by then: start with those, exit 3 (60)")
         ->type_name("SECONDS")
         ->check(Quiet(CLI::PositiveNumber));
     app.add_option("--simulate", options.simulate, "N (1-8) simulated handsets arrive after Detect")
@@ -219,8 +224,9 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
     app.add_option("--report", options.reportFile, "write a JSON report of the job to FILE")
         ->type_name("FILE");
     app.footer("Faults of --sim-fault (N counts from 0):\n" + FaultNamesHelp() +
-               "Exit status: 0 every attached port finished; 1 a port failed, no handset "
-               "attached or interrupted; 2 bad arguments or an image that failed its checks.");
+               "Exit status: 0 every attached port finished; 1 a port failed or no handset "
+               "attached; 2 bad arguments or an image that failed its checks; 3 fewer handsets "
+               "than --ports attached; 128+N ended by signal N.");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -314,6 +320,93 @@ bool CheckTransportOptions(const CliOptions& options, std::string& error) {
     return true;
 }
 
+// Whether two paths name one file: the same inode when both exist, else the same place.
+bool SameFile(const std::string& first, const std::string& second) {
+    namespace fs = std::filesystem;
+    std::error_code code;
+    if (fs::equivalent(first, second, code)) {
+        return true;
+    }
+    return fs::weakly_canonical(first, code) == fs::weakly_canonical(second, code);
+}
+
+// A port log's file name as PortLogFileName makes them.
+bool IsPortLogName(const std::string& name) {
+    return name.rfind("port", 0) == 0 && name.size() > 9 && name[4] >= '0' && name[4] <= '7' &&
+           name[5] == '-' && name.compare(name.size() - 4, 4, ".log") == 0;
+}
+
+// No output may be an image or another output: --log, --report and the port logs of
+// --port-logs each name a file of their own. Checked before anything is opened for writing.
+bool IsImage(const CliOptions& options, const std::string& path, std::string& option) {
+    for (size_t index = 0; index < kImageOptionCount; ++index) {
+        const std::string& image = options.images[index];
+        if (!image.empty() && SameFile(path, image)) {
+            option = kImageOptions[index].name;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether a port log at `path` would overwrite an image, --log or --report.
+bool IsOtherFileOfTheJob(const CliOptions& options, const std::string& path) {
+    std::string option;
+    return IsImage(options, path, option) ||
+           (!options.logFile.empty() && SameFile(path, options.logFile)) ||
+           (!options.reportFile.empty() && SameFile(path, options.reportFile));
+}
+
+bool OutputApart(const CliOptions& options, const char* name, const std::string& path,
+                 std::string& error) {
+    if (path.empty()) {
+        return true;
+    }
+    if (std::string option; IsImage(options, path, option)) {
+        error = std::string(name) + ": '" + path + "' is the image of " + option;
+        return false;
+    }
+    const std::filesystem::path file(path);
+    if (!options.portLogsDir.empty() && IsPortLogName(file.filename().string()) &&
+        SameFile(file.parent_path().empty() ? "." : file.parent_path().string(),
+                 options.portLogsDir)) {
+        error = std::string(name) + ": '" + path + "' is a port log of --port-logs";
+        return false;
+    }
+    return true;
+}
+
+bool CheckOutputsApart(const CliOptions& options, std::string& error) {
+    if (!OutputApart(options, "--log", options.logFile, error) ||
+        !OutputApart(options, "--report", options.reportFile, error)) {
+        return false;
+    }
+    if (!options.logFile.empty() && !options.reportFile.empty() &&
+        SameFile(options.logFile, options.reportFile)) {
+        error = "--log and --report name the same file '" + options.logFile + "'";
+        return false;
+    }
+    // A port log already there (a link, say) that is an image or another output.
+    std::error_code code;
+    for (const auto& entry : std::filesystem::directory_iterator(options.portLogsDir, code)) {
+        const std::string path = entry.path().string();
+        if (IsPortLogName(entry.path().filename().string()) && IsOtherFileOfTheJob(options, path)) {
+            error = "--port-logs: '" + path + "' is an image or another output of the job";
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether the report of a job that ends on bad input can still be written where it was asked.
+bool ReportWritable(const CliOptions& options) {
+    std::string error;
+    return !options.reportFile.empty() &&
+           OutputApart(options, "--report", options.reportFile, error) &&
+           (options.logFile.empty() || !SameFile(options.logFile, options.reportFile)) &&
+           CheckWritableFile(options.reportFile, error);
+}
+
 // What the arguments mean together; the devices' faults by handset. False with a reason.
 bool CheckArguments(CliOptions& options, std::vector<HandsetFaults>& faults, std::string& error) {
     if (!CheckTransportOptions(options, error)) {
@@ -341,6 +434,9 @@ bool CheckArguments(CliOptions& options, std::vector<HandsetFaults>& faults, std
         error =
             "no image given: choose at least one with --eboot, --pda, --csc, --telvik, "
             "--phone, --smd, --integrated or --contents";
+        return false;
+    }
+    if (!CheckOutputsApart(options, error)) {
         return false;
     }
     if (!options.logFile.empty() && !CheckWritableFile(options.logFile, error)) {
@@ -435,10 +531,24 @@ TerminalStreams StandardStreams() {
     streams.bLogOnTerminal = statusTerminal && isatty(STDOUT_FILENO) != 0;
     streams.bInteractive = statusTerminal && isatty(STDIN_FILENO) != 0;
     streams.columns = TerminalColumns;
+    streams.logText = LogTextToUtf8;
     return streams;
 }
 
 enum class JobEnd { kAllDone, kNoHandset, kInterrupted };
+
+// The report of a job that ended on bad input: the error, and nothing sent.
+void WriteBadInputReport(const std::string& path, const std::string& error) {
+    JobReport report;
+    report.started = report.ended = std::chrono::system_clock::now();
+    report.strResult = "bad input";
+    report.strError = error;
+    report.nExitStatus = kExitBadArguments;
+    if (std::string failure;
+        !WriteFileAtomically(path, ReportJson(report).dump(2) + "\n", failure)) {
+        PrintError("--report: " + failure);
+    }
+}
 
 class CommandLineBench {
   public:
@@ -467,8 +577,9 @@ class CommandLineBench {
 
     int Run() {
         m_report.started = std::chrono::system_clock::now();
-        if (!OpenLogFile()) {
-            return kExitBadArguments;
+        m_report.nPortsExpected = m_options.ports;
+        if (std::string error; !OpenLogFile(error)) {
+            return BadInput({error});
         }
         if (std::string error; m_pDevices && !m_pDevices->Prepare(error)) {
             PrintError(error);
@@ -478,8 +589,12 @@ class CommandLineBench {
             return kExitFailed;
         }
         m_report.strTitle = m_app.Title();
-        if (!ChooseOptions() || !ChooseImages() || !ChooseListEntries()) {
-            return kExitBadArguments;
+        std::vector<std::string> errors;
+        if (!ChooseOptions() || !ChooseImages(errors) || !ChooseListEntries(errors)) {
+            return BadInput(errors);
+        }
+        if (g_nSignal != 0) {
+            return Finish(JobEnd::kInterrupted);
         }
         m_view.SetTrafficSource([this](int port) {
             const bool attached = m_app.Dialog().m_PortSlot[port].nState != kPortIdle;
@@ -513,13 +628,13 @@ class CommandLineBench {
                           : SimulatedBenchSetup(m_bus, m_clock);
     }
 
-    bool OpenLogFile() {
+    bool OpenLogFile(std::string& error) {
         if (m_options.logFile.empty()) {
             return true;
         }
         m_pLogFile = std::fopen(m_options.logFile.c_str(), "w");
         if (m_pLogFile == nullptr) {
-            PrintError("--log: cannot write '" + m_options.logFile + "': " + std::strerror(errno));
+            error = "--log: cannot write '" + m_options.logFile + "': " + std::strerror(errno);
             return false;
         }
         m_view.SetMainLogCopy([this](std::string_view text) {
@@ -545,8 +660,24 @@ class CommandLineBench {
         return true;
     }
 
+    // Ends the job before anything is sent: the errors on standard error and in the report.
+    int BadInput(const std::vector<std::string>& errors) {
+        std::string joined;
+        for (const std::string& error : errors) {
+            PrintError(error);
+            joined += (joined.empty() ? "" : "\n") + error;
+        }
+        m_report.ended = std::chrono::system_clock::now();
+        m_report.strResult = "bad input";
+        m_report.strError = joined;
+        m_report.nExitStatus = kExitBadArguments;
+        m_report.images.clear();
+        WriteOutputs();
+        return kExitBadArguments;
+    }
+
     // Each image through its button, the file dialog answered with the path given.
-    bool ChooseImages() {
+    bool ChooseImages(std::vector<std::string>& errors) {
         BenchDialog& dlg = m_app.Dialog();
         for (size_t index = 0; index < kImageOptionCount; ++index) {
             const ImageOption& image = kImageOptions[index];
@@ -555,9 +686,10 @@ class CommandLineBench {
                 continue;
             }
             if (!m_view.IsControlShown(kImageButtonIds[image.imageKind])) {
-                PrintError(std::string(image.name) + ": the window does not offer this image now" +
-                           (image.imageKind == kKindSmd ? " (it needs --mode smd)"
-                                                        : " (the Integrated image carries it)"));
+                errors.push_back(
+                    std::string(image.name) + ": the window does not offer this image now" +
+                    (image.imageKind == kKindSmd ? " (it needs --mode smd)"
+                                                 : " (the Integrated image carries it)"));
                 return false;
             }
             const size_t logBefore = dlg.MainLog().size();
@@ -565,7 +697,8 @@ class CommandLineBench {
             dlg.OnImageButton(image.selectionKind);
             if (!dlg.IsSelected(image.imageKind)) {
                 for (const std::string& line : LogLines(dlg.MainLog().substr(logBefore))) {
-                    PrintError(std::string(image.name) + " " + given + ": " + line);
+                    errors.push_back(std::string(image.name) + " " + given + ": " +
+                                     LogTextToUtf8(line));
                 }
                 return false;
             }
@@ -590,21 +723,21 @@ class CommandLineBench {
     }
 
     // The entries of "CSC File Select" and "Language Select", after the images filled them.
-    bool ChooseListEntries() {
+    bool ChooseListEntries(std::vector<std::string>& errors) {
         if (m_options.cscFile >= 0) {
-            if (!ChooseEntry("--csc-file", IDC_CSC_FILE_SELECT, m_options.cscFile)) {
+            if (!ChooseEntry("--csc-file", IDC_CSC_FILE_SELECT, m_options.cscFile, errors)) {
                 return false;
             }
             m_app.Dialog().OnSelectCscFile();
         }
         return m_options.language < 0 ||
-               ChooseEntry("--language", IDC_LANGUAGE_SELECT, m_options.language);
+               ChooseEntry("--language", IDC_LANGUAGE_SELECT, m_options.language, errors);
     }
 
-    bool ChooseEntry(const char* option, int comboId, int entry) {
+    bool ChooseEntry(const char* option, int comboId, int entry, std::vector<std::string>& errors) {
         const int count = m_view.GetComboCount(comboId);
         if (entry >= count) {
-            PrintError(
+            errors.push_back(
                 FormatEntry("%s %d: the list has %d entr%s (0 = first); a multi-CSC image fills it",
                             option, entry, std::max(count, 0), count == 1 ? "y" : "ies"));
             return false;
@@ -629,13 +762,16 @@ class CommandLineBench {
             m_loop.RunOne(kLoopTick);
             dlg.CollectPortLogs();
             NotePortEnds();
+            UpdatePortLogs();
             m_view.RefreshProgress();
-            if (g_bInterrupted.exchange(false)) {
-                // The close question, when a job runs; declining keeps it running.
-                if (dlg.OnClose()) {
-                    return JobEnd::kInterrupted;
+            if (const int signal = g_nSignal.exchange(0)) {
+                // Ctrl-C asks the close question when a job runs; declining keeps it running.
+                if (signal == SIGINT && !dlg.OnClose()) {
+                    continue;
                 }
-                continue;
+                dlg.Shutdown();
+                m_nSignal = signal;
+                return JobEnd::kInterrupted;
             }
             if (!m_jobStart) {
                 if (JobStarted()) {
@@ -663,6 +799,28 @@ class CommandLineBench {
         }
     }
 
+    // The port logs as far as the ports have got; a port log that cannot be written is reported
+    // once and left.
+    void UpdatePortLogs() {
+        if (!m_pPortLogs) {
+            return;
+        }
+        const BenchDialog& dlg = m_app.Dialog();
+        for (int port = 0; port < kPortCount; ++port) {
+            if (dlg.m_PortSlot[port].nState == kPortIdle || m_bPortLogFailed[port]) {
+                continue;
+            }
+            UpdatePortLog(port, dlg.m_strDeviceName[port], dlg.PortRecord(port));
+        }
+    }
+    void UpdatePortLog(int port, const std::string& device, const std::string& record) {
+        if (std::string error; !m_pPortLogs->Update(port, device, record, error)) {
+            PrintError("--port-logs: " + error);
+            m_bPortLogFailed[port] = true;
+            m_bOutputsFailed = true;
+        }
+    }
+
     void NotePortEnds() {
         const auto now = std::chrono::steady_clock::now();
         for (int port = 0; port < kPortCount; ++port) {
@@ -679,21 +837,30 @@ class CommandLineBench {
             dlg.OnClose();
         }
         m_handsets.Stop();
+        // The main-log lines whose way to the window closed with it: the view prints only what
+        // it has not shown.
+        m_view.SetText(IDC_MAIN_LOG, dlg.MainLog());
         dlg.CollectPortLogs();
         NotePortEnds();
         m_report.ended = std::chrono::system_clock::now();
 
         int status = kExitFinished;
         m_report.strResult = "finished";
+        m_report.nPortsAttached = dlg.m_nDetected;
         if (end == JobEnd::kNoHandset) {
             status = kExitFailed;
             m_report.strResult = "no handset";
         } else if (end == JobEnd::kInterrupted) {
-            status = kExitFailed;
+            status = kExitSignalBase + (m_nSignal != 0 ? m_nSignal : g_nSignal.load());
             m_report.strResult = "interrupted";
         } else if (dlg.m_nFailed > 0) {
             status = kExitFailed;
             m_report.strResult = "failed";
+        } else if (dlg.m_nDetected < m_options.ports) {
+            status = kExitFewerHandsets;
+            m_report.strResult = "fewer handsets";
+            PrintError(FormatEntry("%d of the %d handsets of --ports attached", dlg.m_nDetected,
+                                   m_options.ports));
         }
         m_report.nExitStatus = status;
         CollectPorts();
@@ -717,14 +884,21 @@ class CommandLineBench {
             record.strState = state == kPortFinished ? "finished"
                               : state == kPortFailed ? "failed"
                                                      : "stopped";
-            record.dwStatusCode = dlg.LastStatusCode(port);
-            record.strStatusText = m_view.GetText(ProgressId(port));
+            if (record.strState == "stopped") {
+                record.strStatusText = "Stopped: the job ended before this port's did";
+            } else {
+                record.dwStatusCode = dlg.LastStatusCode(port);
+                record.strStatusText = m_view.GetText(ProgressId(port));
+            }
             if (m_jobStart) {
                 record.dSeconds =
                     std::chrono::duration<double>(m_portEnd[port].value_or(now) - *m_jobStart)
                         .count();
             }
-            record.strLog = dlg.PortRecord(port);
+            record.strLog =
+                dlg.PortRecord(port) + FormatEntry("[End:%d] %s, status %u: %s\r\n", port,
+                                                   record.strState.c_str(), record.dwStatusCode,
+                                                   record.strStatusText.c_str());
             if (const auto handset = m_handsets.ByInstance(record.strDevice)) {
                 record.bLaunched = handset->Launched();
                 for (const FlashRecord& flash : handset->Flashed()) {
@@ -785,24 +959,30 @@ class CommandLineBench {
     }
 
     bool WriteOutputs() {
-        bool written = true;
-        std::string error;
-        if (!m_options.portLogsDir.empty() &&
-            !WritePortLogs(m_options.portLogsDir, m_report.ports, error)) {
-            PrintError("--port-logs: " + error);
-            written = false;
-        }
-        if (!m_options.reportFile.empty()) {
-            FILE* file = std::fopen(m_options.reportFile.c_str(), "w");
-            const std::string text = ReportJson(m_report).dump(2) + "\n";
-            if (file == nullptr || std::fwrite(text.data(), 1, text.size(), file) != text.size() ||
-                std::fclose(file) != 0) {
-                PrintError("--report: cannot write '" + m_options.reportFile +
-                           "': " + std::strerror(errno));
-                written = false;
+        if (m_pPortLogs) {
+            for (const ReportPort& port : m_report.ports) {
+                if (!m_bPortLogFailed[port.nPort]) {
+                    UpdatePortLog(port.nPort, port.strDevice, port.strLog);
+                }
             }
         }
-        return written;
+        std::string error;
+        if (!m_options.reportFile.empty() &&
+            !WriteFileAtomically(m_options.reportFile, ReportJson(m_report).dump(2) + "\n",
+                                 error)) {
+            PrintError("--report: " + error);
+            m_bOutputsFailed = true;
+        }
+        return !m_bOutputsFailed;
+    }
+
+    std::unique_ptr<PortLogFiles> MakePortLogs() {
+        if (m_options.portLogsDir.empty()) {
+            return nullptr;
+        }
+        return std::make_unique<PortLogFiles>(
+            m_options.portLogsDir,
+            [this](const std::string& path) { return IsOtherFileOfTheJob(m_options, path); });
     }
 
     const CliOptions& m_options;
@@ -815,6 +995,10 @@ class CommandLineBench {
     std::unique_ptr<LinuxDevices> m_pDevices;
     BenchApplication m_app;
     FILE* m_pLogFile = nullptr;
+    std::unique_ptr<PortLogFiles> m_pPortLogs = MakePortLogs();
+    std::array<bool, kPortCount> m_bPortLogFailed{};
+    bool m_bOutputsFailed = false;
+    int m_nSignal = 0;
     uint64_t m_qwExpectedBytes = 0;
     std::optional<std::chrono::steady_clock::time_point> m_jobStart;
     std::array<std::optional<std::chrono::steady_clock::time_point>, kPortCount> m_portEnd;
@@ -823,10 +1007,12 @@ class CommandLineBench {
 
 void CatchInterrupts() {
     struct sigaction action {};
-    action.sa_handler = OnInterrupt;
+    action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     // No SA_RESTART: a question waiting for its answer ends at the interrupt.
-    sigaction(SIGINT, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
     // Output closed early (a pager quit) makes writes fail instead of ending the job mid-way.
     std::signal(SIGPIPE, SIG_IGN);
 }
@@ -842,6 +1028,9 @@ int main(int argc, char** argv) {
     std::string error;
     if (!CheckArguments(options, faults, error)) {
         PrintError(error);
+        if (ReportWritable(options)) {
+            WriteBadInputReport(options.reportFile, error);
+        }
         return kExitBadArguments;
     }
     CatchInterrupts();
