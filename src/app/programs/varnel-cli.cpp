@@ -30,6 +30,7 @@
 #include "app/bench_application.h"
 #include "app/job_report.h"
 #include "app/linux_devices.h"
+#include "app/version.h"
 #include "engine/download_job.h"
 #include "images/bytesum.h"
 #include "images/format_entry.h"
@@ -221,10 +222,14 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
     app.footer("Faults of --sim-fault (N counts from 0):\n" + FaultNamesHelp() +
                "Exit status: 0 every attached port finished; 1 a port failed, no handset "
                "attached or interrupted; 2 bad arguments or an image that failed its checks.");
+    app.set_version_flag("--version", std::string(kProgram) + " " + kVersionText);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
+        return kExitFinished;
+    } catch (const CLI::CallForVersion& version) {
+        std::cout << version.what() << "\n";
         return kExitFinished;
     } catch (const CLI::ParseError& error) {
         PrintError(error.what());
