@@ -16,7 +16,7 @@ declare -A groups=(
   [cross]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 googletest"
   [usb]="pkg-config libusb-1.0-0-dev libudev-dev libsystemd-dev umockdev libumockdev-dev"
   [qt]="qt6-base-dev fonts-dejavu-core"
-  [pkg]="dpkg-dev fakeroot file lintian help2man desktop-file-utils appstream fonts-nanum"
+  [pkg]="dpkg-dev file lintian help2man desktop-file-utils appstream fonts-nanum"
 )
 wanted=()
 for group in "$@"; do
