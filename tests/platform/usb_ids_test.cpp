@@ -85,6 +85,13 @@ TEST(UsbIdsTest, TheIdsFileHasCommentsAndIsReadWithinItsLimit) {
     EXPECT_THAT(texts, ElementsAre("f055:56d1", "04e8:685d", "1234:5678", "abcd:0001"));
     {
         std::ofstream file(path, std::ios::trunc);
+        file << "04e8:685d 04e8-685e\n";
+    }
+    EXPECT_FALSE(ReadUsbIdsFile(path.c_str(), texts, error));
+    EXPECT_EQ(error, "'04e8-685e' in " + path + " is not a USB id VID:PID (hex)");
+    EXPECT_EQ(texts.size(), 4u);
+    {
+        std::ofstream file(path, std::ios::trunc);
         file << std::string(64 * 1024 + 1, '#');
     }
     EXPECT_FALSE(ReadUsbIdsFile(path.c_str(), texts, error));

@@ -58,13 +58,22 @@ bool ReadUsbIdsFile(const char* path, std::vector<std::string>& texts, std::stri
                 (failed ? "" : ": larger than " + std::to_string(kUsbIdsFileLimit) + " bytes");
         return false;
     }
+    std::vector<std::string> found;
     size_t line = 0;
     while (line < content.size()) {
         const size_t end = std::min(content.find('\n', line), content.size());
         const std::string_view text(content.data() + line, end - line);
-        SplitUsbIds(text.substr(0, text.find('#')), texts);
+        SplitUsbIds(text.substr(0, text.find('#')), found);
         line = end + 1;
     }
+    // Named here, so that a bad entry points at this file rather than at the command line.
+    for (const std::string& text : found) {
+        if (!ParseUsbId(text)) {
+            error = "'" + text + "' in " + path + " is not a USB id VID:PID (hex)";
+            return false;
+        }
+    }
+    texts.insert(texts.end(), found.begin(), found.end());
     return true;
 }
 

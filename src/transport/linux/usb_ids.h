@@ -26,7 +26,7 @@ std::optional<UsbId> ParseUsbId(std::string_view text);
 
 // Appends the id texts of a usb-ids file to `texts`: separated by commas, blanks or line ends,
 // '#' starting a comment to the end of its line. A missing file adds none; false with `error`
-// when it cannot be read or is larger than 64 KiB.
+// when it cannot be read, is larger than 64 KiB or holds a malformed id.
 bool ReadUsbIdsFile(const char* path, std::vector<std::string>& texts, std::string& error);
 
 // The ids to match: the simulator's, then those of /etc/varnel/usb-ids, of VARNEL_USB_IDS
