@@ -13,6 +13,6 @@ jobs="${JOBS:-$(nproc)}"
 scripts/install-deps.sh build test usb qt
 # Explicit ON: the main-job script may have configured the same directory without them.
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVARNEL_BUILD_TESTS=ON -DVARNEL_BUILD_BENCH=ON
+  -DVARNEL_BUILD_TESTS=ON -DVARNEL_BUILD_BENCH=ON -DVARNEL_WERROR=ON
 cmake --build "$build_dir" -j"$jobs"
 ctest --test-dir "$build_dir" --output-on-failure --no-tests=error -j"$jobs" </dev/null

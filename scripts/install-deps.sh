@@ -6,6 +6,8 @@
 #   cross  mingw-w64 cross compiler and Wine for the Windows-side tests
 #   usb    libusb, libudev and libsystemd for the Linux platform layer, umockdev for its tests
 #   qt     Qt 6 Widgets and Test for the desktop window, and a real font for its pixel tests
+#   pkg    the Debian packaging: shlibdeps, lintian, help2man, desktop-file and AppStream
+#          validators, and the Korean font the packages depend on
 set -euo pipefail
 declare -A groups=(
   [build]="cmake g++ ninja-build make libcli11-dev nlohmann-json3-dev"
@@ -14,6 +16,7 @@ declare -A groups=(
   [cross]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 googletest"
   [usb]="pkg-config libusb-1.0-0-dev libudev-dev libsystemd-dev umockdev libumockdev-dev"
   [qt]="qt6-base-dev fonts-dejavu-core"
+  [pkg]="dpkg-dev file lintian help2man desktop-file-utils appstream fonts-nanum"
 )
 wanted=()
 for group in "$@"; do

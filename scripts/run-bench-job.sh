@@ -18,7 +18,7 @@ jobs="${JOBS:-$(nproc)}"
 scripts/install-deps.sh build usb
 # The job needs neither the tests nor the benchmarks, so a bare machine needs no test packages.
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVARNEL_BUILD_TESTS=OFF -DVARNEL_BUILD_BENCH=OFF
+  -DVARNEL_BUILD_TESTS=OFF -DVARNEL_BUILD_BENCH=OFF -DVARNEL_WERROR=ON
 cmake --build "$build_dir" -j"$jobs" --target varnel-cli varnel-mkimage
 programs="$build_dir/src/app/programs"
 

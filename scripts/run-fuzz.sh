@@ -15,7 +15,7 @@ targets=(fuzz_csc_parser fuzz_pda_header fuzz_telvik_header fuzz_integrated_imag
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVARNEL_BUILD_FUZZ=ON -DVARNEL_BUILD_TESTS=OFF -DVARNEL_BUILD_BENCH=OFF \
-  -DVARNEL_PORTABLE_ONLY=ON -DVARNEL_SANITIZE=address,undefined >/dev/null
+  -DVARNEL_PORTABLE_ONLY=ON -DVARNEL_SANITIZE=address,undefined -DVARNEL_WERROR=ON >/dev/null
 cmake --build "$build" -j "$jobs" --target "${targets[@]}" varnel_fuzz_seeds
 
 seeds=$build/fuzz-seeds

@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,6 +69,35 @@ TEST(UsbIdsTest, TheMatchListHasTheSimulatorThenTheVariableThenTheOptionsWithout
     EXPECT_FALSE(BuildUsbMatchList({"nope"}, ids, error));
     ASSERT_TRUE(BuildUsbMatchList({}, ids, error));
     EXPECT_THAT(ids, ElementsAre(UsbId{kSimVendorId, kSimProductId}));
+}
+
+TEST(UsbIdsTest, TheIdsFileHasCommentsAndIsReadWithinItsLimit) {
+    const std::string path = ::testing::TempDir() + "usb-ids";
+    std::vector<std::string> texts{"f055:56d1"};
+    std::string error;
+    ASSERT_TRUE(ReadUsbIdsFile((path + ".missing").c_str(), texts, error));
+    EXPECT_THAT(texts, ElementsAre("f055:56d1"));
+    {
+        std::ofstream file(path, std::ios::trunc);
+        file << "# bench 4\n04e8:685d, 1234:5678 # flasher\r\n\n\t#abcd:ef01\nabcd:0001";
+    }
+    ASSERT_TRUE(ReadUsbIdsFile(path.c_str(), texts, error)) << error;
+    EXPECT_THAT(texts, ElementsAre("f055:56d1", "04e8:685d", "1234:5678", "abcd:0001"));
+    {
+        std::ofstream file(path, std::ios::trunc);
+        file << "04e8:685d 04e8-685e\n";
+    }
+    EXPECT_FALSE(ReadUsbIdsFile(path.c_str(), texts, error));
+    EXPECT_EQ(error, "'04e8-685e' in " + path + " is not a USB id VID:PID (hex)");
+    EXPECT_EQ(texts.size(), 4u);
+    {
+        std::ofstream file(path, std::ios::trunc);
+        file << std::string(64 * 1024 + 1, '#');
+    }
+    EXPECT_FALSE(ReadUsbIdsFile(path.c_str(), texts, error));
+    EXPECT_EQ(error, "cannot read " + path + ": larger than 65536 bytes");
+    EXPECT_FALSE(ReadUsbIdsFile(::testing::TempDir().c_str(), texts, error));
+    std::remove(path.c_str());
 }
 
 TEST(UsbIdsTest, SerialsAreMadeSafeForTheDevicePath) {

@@ -5,13 +5,31 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/version.h"
 #include "images/bytesum.h"
 #include "images/image_file.h"
 
+namespace {
+
+constexpr char kUsage[] =
+    "usage: varnel-bytesum FILE\n"
+    "Prints the ByteSum32 of FILE (the sum of its bytes, 32 bits, wrapping) as 0x%08X.\n"
+    "Exit status 2 when FILE cannot be read to its end.\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: varnel-bytesum FILE\n");
+        std::fputs(kUsage, stderr);
         return 2;
+    }
+    if (std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("varnel-bytesum %s\n", varnel::kVersionText);
+        return 0;
     }
     const char* path = argv[1];
     varnel::ImageFile file;

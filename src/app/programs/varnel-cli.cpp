@@ -32,6 +32,7 @@
 #include "app/job_report.h"
 #include "app/linux_devices.h"
 #include "app/log_text.h"
+#include "app/version.h"
 #include "engine/download_job.h"
 #include "images/bytesum.h"
 #include "images/format_entry.h"
@@ -227,10 +228,14 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
                "Exit status: 0 every attached port finished; 1 a port failed or no handset "
                "attached; 2 bad arguments or an image that failed its checks; 3 fewer handsets "
                "than --ports attached; 128+N ended by signal N.");
+    app.set_version_flag("--version", std::string(kProgram) + " " + kVersionText);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
+        return kExitFinished;
+    } catch (const CLI::CallForVersion& version) {
+        std::cout << version.what() << "\n";
         return kExitFinished;
     } catch (const CLI::ParseError& error) {
         PrintError(error.what());

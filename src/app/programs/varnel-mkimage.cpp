@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/version.h"
 #include "sim/image_builder.h"
 
 namespace {
@@ -295,6 +296,10 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             Usage(stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("varnel-mkimage %s\n", varnel::kVersionText);
             return 0;
         }
         if (arg == "--manifest") {

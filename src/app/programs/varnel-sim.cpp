@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/version.h"
 #include "sim/fault_names.h"
 #include "sim/host_stream.h"
 #include "sim/reply_queue.h"
@@ -364,6 +365,7 @@ int Main(int argc, char** argv) {
     app.add_option("--round-trip-us", roundTripMicros, "Delay before every reply (microseconds)");
     app.add_option("--flash-rate", flashBytesPerSecond, "Flash write speed in bytes/s (0 instant)");
     app.add_option("--bootloader-version", version, "Boot-loader version word in hex");
+    app.set_version_flag("--version", std::string("varnel-sim ") + kVersionText);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

@@ -1,8 +1,11 @@
 #include "transport/linux/usb_ids.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "sim/sim_bus.h"
 
@@ -11,6 +14,7 @@ namespace varnel {
 namespace {
 
 constexpr size_t kSerialLimit = 64;
+constexpr size_t kUsbIdsFileLimit = 64 * 1024;
 
 std::optional<uint16_t> ParseHex16(std::string_view digits) {
     unsigned value = 0;
@@ -23,7 +27,55 @@ std::optional<uint16_t> ParseHex16(std::string_view digits) {
     return static_cast<uint16_t>(value);
 }
 
+void SplitUsbIds(std::string_view list, std::vector<std::string>& texts) {
+    size_t at = 0;
+    while (at < list.size()) {
+        const size_t end = std::min(list.find_first_of(", \t\r\n", at), list.size());
+        if (end > at) {
+            texts.emplace_back(list.substr(at, end - at));
+        }
+        at = end + 1;
+    }
+}
+
 }  // namespace
+
+bool ReadUsbIdsFile(const char* path, std::vector<std::string>& texts, std::string& error) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        if (errno == ENOENT) {
+            return true;
+        }
+        error = std::string("cannot read ") + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string content(kUsbIdsFileLimit + 1, '\0');
+    content.resize(std::fread(content.data(), 1, content.size(), file));
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed || content.size() > kUsbIdsFileLimit) {
+        error = std::string("cannot read ") + path +
+                (failed ? "" : ": larger than " + std::to_string(kUsbIdsFileLimit) + " bytes");
+        return false;
+    }
+    std::vector<std::string> found;
+    size_t line = 0;
+    while (line < content.size()) {
+        const size_t end = std::min(content.find('\n', line), content.size());
+        const std::string_view text(content.data() + line, end - line);
+        SplitUsbIds(text.substr(0, text.find('#')), found);
+        line = end + 1;
+    }
+    // Named here, so that a bad entry points at this file rather than at the command line.
+    for (const std::string& text : found) {
+        if (!ParseUsbId(text)) {
+            error = "'" + text + "' in " + path + " is not a USB id VID:PID (hex)";
+            return false;
+        }
+    }
+    texts.insert(texts.end(), found.begin(), found.end());
+    return true;
+}
 
 std::optional<UsbId> ParseUsbId(std::string_view text) {
     const size_t colon = text.find(':');
@@ -41,16 +93,11 @@ std::optional<UsbId> ParseUsbId(std::string_view text) {
 bool BuildUsbMatchList(const std::vector<std::string>& extra, std::vector<UsbId>& ids,
                        std::string& error) {
     std::vector<std::string> texts;
+    if (!ReadUsbIdsFile(kUsbIdsFile, texts, error)) {
+        return false;
+    }
     if (const char* variable = std::getenv(kUsbIdsVariable)) {
-        const std::string_view list(variable);
-        size_t at = 0;
-        while (at < list.size()) {
-            const size_t end = std::min(list.find_first_of(", \t", at), list.size());
-            if (end > at) {
-                texts.emplace_back(list.substr(at, end - at));
-            }
-            at = end + 1;
-        }
+        SplitUsbIds(variable, texts);
     }
     texts.insert(texts.end(), extra.begin(), extra.end());
     ids = {UsbId{kSimVendorId, kSimProductId}};

@@ -5,7 +5,10 @@
 // failure closed the window; 2 bad arguments.
 #include <QApplication>
 #include <cstdio>
+#include <cstring>
 #include <string>
+
+#include "app/version.h"
 
 #include "ui/qt/desktop_bench.h"
 #include "ui/qt/main_window.h"
@@ -13,6 +16,11 @@
 
 int main(int argc, char** argv) {
     using namespace varnel;
+    // Answered before Qt starts, so that it works without a display.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("varnel-downloader %s\n", kVersionText);
+        return 0;
+    }
     QApplication app(argc, argv);
     const DesktopArguments arguments = ParseDesktopArguments(QApplication::arguments());
     if (!arguments.strHelp.empty()) {
