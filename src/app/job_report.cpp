@@ -68,6 +68,8 @@ nlohmann::json ReportJson(const JobReport& report) {
     for (const ReportPort& port : report.ports) {
         nlohmann::json entry = {{"port", port.nPort},
                                 {"device", port.strDevice},
+                                {"serial", port.strSerial},
+                                {"port_path", port.strPortPath},
                                 {"state", port.strState},
                                 {"status_code", port.dwStatusCode},
                                 {"status_text", port.strStatusText},
