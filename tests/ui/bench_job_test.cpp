@@ -313,6 +313,18 @@ TEST_F(BenchJobTest, ADeviceWithoutAccessRightsIsNamedWithTheFixOnce) {
                                            ": install packaging/70-varnel.rules"));
 }
 
+TEST_F(BenchJobTest, AUsbDeviceOutsideTheIdListIsNamedOnlyWhileDetecting) {
+    events_->OnForeignDevice("USB device 1-3 (1234:5678)");
+    PumpPending();
+    EXPECT_THAT(dlg_->MainLog(), Not(HasSubstr("1-3")));
+    StartDetecting();
+    events_->OnForeignDevice("USB device 1-4 (1234:5678)");
+    PumpPending();
+    EXPECT_THAT(dlg_->MainLog(),
+                HasSubstr("[Setup] USB device 1-4 (1234:5678) is not in the USB id "
+                          "list: left alone (--usb-id adds it)\r\n"));
+}
+
 TEST_F(BenchJobTest, ADeviceThatRefusesTheHandshakeIsSetAsideUntilPluggedInAgain) {
     StartDetecting();
     HandsetConfig refusing;
