@@ -10,6 +10,7 @@ namespace varnel {
 
 struct SimConnection::Device {
     std::string path;
+    DeviceIdentity identity;  // the instance as serial, the hub port
     std::shared_ptr<VirtualHandset> handset;
     // The rest only under the bus's lock.
     bool present = true;
@@ -118,7 +119,8 @@ SimBus::SimBus(Clock& clock) : clock_(clock) {}
 SimBus::~SimBus() = default;
 
 std::string SimBus::Plug(std::shared_ptr<VirtualHandset> handset) {
-    const std::string path = SimDevicePath(handset->Config().instance);
+    const std::string instance = handset->Config().instance;
+    const std::string path = SimDevicePath(instance);
     {
         std::lock_guard lock(mutex_);
         if (FindLocked(path)) {
@@ -126,6 +128,7 @@ std::string SimBus::Plug(std::shared_ptr<VirtualHandset> handset) {
         }
         auto device = std::make_shared<SimConnection::Device>();
         device->path = path;
+        device->identity = {instance, "sim-1." + std::to_string(++plugs_)};
         device->handset = std::move(handset);
         devices_.push_back(std::move(device));
     }
@@ -204,7 +207,7 @@ void SimBus::RemoveListener(DeviceEventListener* listener) {
 }
 
 std::shared_ptr<SimConnection> SimBus::Open(const std::optional<std::string>& path,
-                                            std::string& openedPath) {
+                                            std::string& openedPath, DeviceIdentity& identity) {
     std::vector<Event> events;
     std::shared_ptr<SimConnection> connection;
     {
@@ -217,6 +220,7 @@ std::shared_ptr<SimConnection> SimBus::Open(const std::optional<std::string>& pa
             connection = std::make_shared<SimConnection>(*this, device);
             device->holder = connection;
             openedPath = device->path;
+            identity = device->identity;
             break;
         }
     }

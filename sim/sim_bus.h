@@ -13,6 +13,7 @@
 #include "sim/reply_queue.h"
 #include "sim/virtual_handset.h"
 #include "transport/device_events.h"
+#include "transport/usb_interface.h"
 
 namespace varnel {
 
@@ -68,7 +69,8 @@ class SimBus {
     SimBus& operator=(const SimBus&) = delete;
 
     // Plugs a handset in under SimDevicePath(its instance) and reports its arrival. Empty when a
-    // device with that path is already on the bus (or due back there).
+    // device with that path is already on the bus (or due back there). Each plug takes the next
+    // port of the simulated hub: port path "sim-1.1", "sim-1.2", ...
     std::string Plug(std::shared_ptr<VirtualHandset> handset);
     // Takes the device off the bus for good; a transport holding it fails from then on.
     bool Unplug(const std::string& path);
@@ -84,9 +86,10 @@ class SimBus {
     void RemoveListener(DeviceEventListener* listener);
 
     // For transports: opens the device with exactly `path`, or without a path the first present
-    // device no transport holds; null when there is none. `openedPath` receives its path.
+    // device no transport holds; null when there is none. `opened` receives its path and
+    // identity (the handset's instance as serial, and its hub port).
     std::shared_ptr<SimConnection> Open(const std::optional<std::string>& path,
-                                        std::string& openedPath);
+                                        std::string& openedPath, DeviceIdentity& identity);
 
   private:
     friend class SimConnection;
@@ -107,6 +110,7 @@ class SimBus {
     std::mutex mutex_;
     std::vector<std::shared_ptr<SimConnection::Device>> devices_;  // plug order
     std::vector<DeviceEventListener*> listeners_;
+    int plugs_ = 0;
 };
 
 }  // namespace varnel

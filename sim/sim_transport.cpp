@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace varnel {
 
@@ -16,13 +17,13 @@ int SimTransport::Open(const Guid& interfaceClass, const char* devicePath) {
         wanted = devicePath;
     }
     std::string openedPath;
-    std::shared_ptr<SimConnection> connection = bus_.Open(wanted, openedPath);
+    DeviceIdentity identity;
+    std::shared_ptr<SimConnection> connection = bus_.Open(wanted, openedPath, identity);
     if (!connection) {
         return 0;
     }
-    if (devicePath == nullptr) {
-        RecordDevicePath(openedPath);
-    }
+    RecordDevicePath(openedPath);
+    RecordIdentity(std::move(identity));
     std::lock_guard lock(mutex_);
     connection_ = std::move(connection);
     m_bOpened = 1;

@@ -29,7 +29,7 @@ void ScaledClock::Sleep(uint32_t milliseconds) {
 int CountingTransport::Open(const Guid& interfaceClass, const char* devicePath) {
     PassIoTimeout();
     const int opened = m_pInner->Open(interfaceClass, devicePath);
-    if (opened && devicePath == nullptr) {
+    if (opened) {
         RecordDevicePath(m_pInner->DevicePath());
     }
     return opened;

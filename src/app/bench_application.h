@@ -47,6 +47,8 @@ class CountingTransport final : public CUsbInterface {
     uint32_t ReadWait(void* buffer, uint32_t size) override;
     void SetOption(int option) override;
     int IsOpen() const override { return m_pInner->IsOpen(); }
+    DeviceIdentity Identity() const override { return m_pInner->Identity(); }
+    bool LastOpenDenied() const override { return m_pInner->LastOpenDenied(); }
 
     uint64_t BytesSent() const { return m_qwBytesSent.load(); }
 

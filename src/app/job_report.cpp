@@ -72,6 +72,8 @@ nlohmann::json ReportJson(const JobReport& report) {
     for (const ReportPort& port : report.ports) {
         nlohmann::json entry = {{"port", port.nPort},
                                 {"device", text(port.strDevice)},
+                                {"serial", text(port.strSerial)},
+                                {"port_path", text(port.strPortPath)},
                                 {"state", port.strState},
                                 {"status_code", port.dwStatusCode},
                                 {"status_text", text(port.strStatusText)},

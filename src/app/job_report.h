@@ -35,7 +35,9 @@ struct ReportFlash {
 struct ReportPort {
     int nPort = 0;
     std::string strDevice;
-    std::string strState;  // "finished", "failed", or "stopped" for a job cut short
+    std::string strSerial;    // the handset's serial string, when known
+    std::string strPortPath;  // its USB port (bus-port chain), when known
+    std::string strState;     // "finished", "failed", or "stopped" for a job cut short
     uint32_t dwStatusCode = 0;
     std::string strStatusText;  // as the port's progress bar shows it
     double dSeconds = 0;

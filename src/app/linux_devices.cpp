@@ -19,11 +19,15 @@ LinuxDevices::~LinuxDevices() {
 }
 
 bool LinuxDevices::Prepare(std::string& error) {
-    if (m_options.transport != LinuxTransport::kLibusb) {
+    if (m_options.transport == LinuxTransport::kTty && !UdevTtys()) {
         return true;
     }
     if (!BuildUsbMatchList(m_options.usbIds, m_usbIds, error)) {
         return false;
+    }
+    if (UdevTtys()) {
+        m_pUdevMonitor = std::make_unique<UdevTtyMonitor>(m_usbIds);
+        return true;
     }
     m_pUsb = UsbContext::Create(error);
     if (!m_pUsb) {
@@ -34,6 +38,9 @@ bool LinuxDevices::Prepare(std::string& error) {
 }
 
 std::unique_ptr<CUsbInterface> LinuxDevices::MakeTransport() {
+    if (UdevTtys()) {
+        return std::make_unique<CTtyInterface>(m_usbIds);
+    }
     if (m_options.transport == LinuxTransport::kTty) {
         return std::make_unique<CTtyInterface>(m_options.strTtyDirectory);
     }
@@ -42,6 +49,14 @@ std::unique_ptr<CUsbInterface> LinuxDevices::MakeTransport() {
 
 bool LinuxDevices::Register(DeviceEventListener& events, uint32_t& errorCode) {
     m_pEvents = &events;
+    if (m_pUdevMonitor) {
+        m_pUdevMonitor->AddListener(&events);
+        if (!m_pUdevMonitor->Start()) {
+            errorCode = static_cast<uint32_t>(ENOTSUP);
+            return false;
+        }
+        return true;
+    }
     if (m_options.transport == LinuxTransport::kTty) {
         m_ttyMonitor.AddListener(&events);
         if (!m_ttyMonitor.Start()) {
@@ -61,7 +76,9 @@ bool LinuxDevices::Register(DeviceEventListener& events, uint32_t& errorCode) {
 }
 
 void LinuxDevices::AnnouncePresent() {
-    if (m_options.transport == LinuxTransport::kTty) {
+    if (m_pUdevMonitor) {
+        m_pUdevMonitor->AnnouncePresent();
+    } else if (m_options.transport == LinuxTransport::kTty) {
         m_ttyMonitor.AnnouncePresent();
     } else if (m_pUsbMonitor) {
         m_pUsbMonitor->AnnouncePresent();
@@ -70,6 +87,9 @@ void LinuxDevices::AnnouncePresent() {
 
 void LinuxDevices::Stop() {
     m_ttyMonitor.Stop();
+    if (m_pUdevMonitor) {
+        m_pUdevMonitor->Stop();
+    }
     if (m_pUsbMonitor) {
         m_pUsbMonitor->Stop();
     }
@@ -77,6 +97,9 @@ void LinuxDevices::Stop() {
         return;
     }
     m_ttyMonitor.RemoveListener(m_pEvents);
+    if (m_pUdevMonitor) {
+        m_pUdevMonitor->RemoveListener(m_pEvents);
+    }
     if (m_pUsbMonitor) {
         m_pUsbMonitor->RemoveListener(m_pEvents);
     }

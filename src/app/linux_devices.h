@@ -1,6 +1,7 @@
-// The real devices a bench's ports reach on Linux: tty nodes in a directory, followed with
-// inotify, or boot-loader USB devices through libusb, followed with its hot-plug events. Every
-// front end with real handsets makes its transports and its device events here.
+// The real devices a bench's ports reach on Linux: the ttys of matching USB devices, found and
+// followed through udev; or, with a folder other than the default given, every tty node in it,
+// followed with inotify; or boot-loader USB devices through libusb, followed with its hot-plug
+// events. Every front end with real handsets makes its transports and its device events here.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include "transport/device_events.h"
 #include "transport/linux/tty_interface.h"
 #include "transport/linux/tty_monitor.h"
+#include "transport/linux/udev_tty.h"
 #include "transport/linux/usb_ids.h"
 #include "transport/usb_interface.h"
 #include "ui/dialog_view.h"
@@ -26,6 +28,7 @@ class UsbDeviceMonitor;
 
 struct LinuxDeviceOptions {
     LinuxTransport transport = LinuxTransport::kLibusb;
+    // kDefaultTtyDirectory stands for the system's real ttys (through udev).
     std::string strTtyDirectory = kDefaultTtyDirectory;
     std::vector<std::string> usbIds;  // "VID:PID", besides the simulator's and VARNEL_USB_IDS
 };
@@ -53,9 +56,15 @@ class LinuxDevices {
     void Stop();
 
   private:
+    bool UdevTtys() const {
+        return m_options.transport == LinuxTransport::kTty &&
+               m_options.strTtyDirectory == kDefaultTtyDirectory;
+    }
+
     const LinuxDeviceOptions m_options;
     const MessageCallback m_showMessage;
     TtyDeviceMonitor m_ttyMonitor;
+    std::unique_ptr<UdevTtyMonitor> m_pUdevMonitor;
     std::vector<UsbId> m_usbIds;
     std::shared_ptr<UsbContext> m_pUsb;
     std::unique_ptr<UsbDeviceMonitor> m_pUsbMonitor;

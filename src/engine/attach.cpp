@@ -17,10 +17,12 @@ void PortLog(AttachWindow& window, int port, const char* format, Args... args) {
     window.AppendPortLogText(port, FormatEntry(format, args...));
 }
 
-// True when the device named like `port`'s is already in use on a lower (or the same) port.
+// True when the device named like `port`'s, in the same USB port, is already in use on a lower
+// (or the same) port. Handsets that share a serial but sit in different USB ports are two.
 bool NameInUse(const DownloadJob& job, int port) {
     for (int other = 0; other <= port; ++other) {
-        if (EqualIgnoringCase(job.m_strDeviceName[other], job.m_strDeviceName[port])) {
+        if (EqualIgnoringCase(job.m_strDeviceName[other], job.m_strDeviceName[port]) &&
+            job.m_DeviceIdentity[other].strPortPath == job.m_DeviceIdentity[port].strPortPath) {
             const int state = job.m_PortSlot[other].nState.load();
             return state != kPortIdle && state != kPortFailed;
         }
@@ -49,10 +51,16 @@ uint32_t AttachOptionBits(const DownloadJob& job) {
     return bits;
 }
 
-void AttachDevice(DownloadJob& job, AttachWindow& window, Clock& clock) {
+std::string IdentityText(const DeviceIdentity& identity) {
+    const auto known = [](const std::string& text) { return text.empty() ? "-" : text; };
+    return "serial " + known(identity.strSerial) + ", port " + known(identity.strPortPath);
+}
+
+AttachResult AttachDevice(DownloadJob& job, AttachWindow& window, Clock& clock,
+                          const std::string& devicePath) {
     const int port = job.m_FreePortStack.Top();
     if (port < 0 || !job.m_pTransport[port]) {
-        return;
+        return AttachResult::kNoFreePort;
     }
     CUsbInterface& transport = *job.m_pTransport[port];
     MainLogSink& mainLog = window.MainLog();
@@ -60,20 +68,31 @@ void AttachDevice(DownloadJob& job, AttachWindow& window, Clock& clock) {
 
     int attemptsLeft = kAttachAttempts;
     bool acknowledged = false;
+    bool opened = false;
     while (attemptsLeft > 0 && !acknowledged) {
         --attemptsLeft;
-        if (!transport.Open(GUID_BOOTLOADER_INTERFACE, nullptr)) {
+        if (!transport.Open(GUID_BOOTLOADER_INTERFACE, devicePath.c_str())) {
+            if (transport.LastOpenDenied()) {
+                mainLog.AppendMainLog(
+                    "[Error:%d] No permission to open %s: install packaging/70-varnel.rules in "
+                    "/etc/udev/rules.d (or add the user to the device's group), then plug it in "
+                    "again.\r\n",
+                    port, devicePath.c_str());
+                return AttachResult::kAccessDenied;
+            }
             clock.Sleep(kAttachRetryPauseMs);
             continue;
         }
+        opened = true;
         job.m_strDeviceName[port] = DeviceNameFromPath(transport.DevicePath());
+        job.m_DeviceIdentity[port] = transport.Identity();
         PortLog(window, port, "[Setup:%d] Device name:%s\r\n", port,
                 job.m_strDeviceName[port].c_str());
         if (NameInUse(job, port)) {
             transport.Close();
             mainLog.AppendMainLog("[Error:%id] Another same device Found. TimeOut:%d\r\n", port,
                                   attemptsLeft);
-            return;
+            return AttachResult::kSameDevice;
         }
         // The window thread waits here, so a silent device gets only a short time.
         transport.SetIoTimeout(GetProtocolTimeouts().handshakeMs);
@@ -91,7 +110,7 @@ void AttachDevice(DownloadJob& job, AttachWindow& window, Clock& clock) {
     }
     if (!acknowledged) {
         PortLog(window, port, "[Error:%d] USB no ack. Check ActiveSync. TimeOut:%d\r\n", port, -1);
-        return;
+        return opened ? AttachResult::kNoAcknowledge : AttachResult::kNotOpened;
     }
 
     if (job.m_bEboot) {
@@ -107,15 +126,19 @@ void AttachDevice(DownloadJob& job, AttachWindow& window, Clock& clock) {
     ++job.m_nDetected;
     job.m_FreePortStack.Pop();
     PortLog(window, port, "[Setup:%d] PDA Device detected. TimeOut:%d\r\n", port, attemptsLeft);
+    PortLog(window, port, "[Setup:%d] Device %s\r\n", port,
+            IdentityText(job.m_DeviceIdentity[port]).c_str());
     job.m_PortSlot[port].nState = kPortAttached;
     job.m_PortSlot[port].nKind = kKindEboot;
     window.ShowPortAttached(port);
+    window.ShowPortIdentity(port, job.m_DeviceIdentity[port]);
     job.m_dwOptionFlags |= AttachOptionBits(job);
     if (job.m_bStartImmediately || job.m_nDetected >= kPortCount) {
         window.PostStartDownloading();
     } else {
         window.EnableStartDownloading();
     }
+    return AttachResult::kAttached;
 }
 
 }  // namespace varnel

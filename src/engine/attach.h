@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "engine/download_job.h"
@@ -26,14 +27,29 @@ class AttachWindow {
     // Queues the "Start downloading" command behind the current message.
     virtual void PostStartDownloading() = 0;
     virtual void EnableStartDownloading() = 0;
+    // Who the handset on an attached port is (the row's tooltip).
+    virtual void ShowPortIdentity(int port, const DeviceIdentity& identity) = 0;
 };
+
+enum class AttachResult {
+    kAttached,
+    kNoFreePort,
+    kNotOpened,     // gone, or held by another port
+    kAccessDenied,  // the system refused to open it
+    kSameDevice,    // already attached on another port
+    kNoAcknowledge  // opened, but never answered the handshake
+};
+
+// "serial R58M123, port 1-2.3", with "-" for what is not known.
+std::string IdentityText(const DeviceIdentity& identity);
 
 // The option-word bits the ticked options and the chosen image layouts ask for.
 uint32_t AttachOptionBits(const DownloadJob& job);
 
-// Takes the top of the free-port stack, opens its transport on the first free boot-loader
-// device, checks the handshake, and marks the port attached. Every failure leaves the port free
-// with its transport closed.
-void AttachDevice(DownloadJob& job, AttachWindow& window, Clock& clock);
+// Takes the top of the free-port stack, opens its transport on the device at `devicePath` (the
+// one whose arrival was reported, never another), checks the handshake, and marks the port
+// attached. Every failure leaves the port free with its transport closed.
+AttachResult AttachDevice(DownloadJob& job, AttachWindow& window, Clock& clock,
+                          const std::string& devicePath);
 
 }  // namespace varnel

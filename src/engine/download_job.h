@@ -90,6 +90,8 @@ class DownloadJob {
     // Per port.
     std::unique_ptr<CUsbInterface> m_pTransport[kPortCount];
     std::string m_strDeviceName[kPortCount];
+    // The attached handset's serial and USB port path.
+    DeviceIdentity m_DeviceIdentity[kPortCount];
     PortSlot m_PortSlot[kPortCount];
     PortThreadParam m_ThreadParam[kPortCount];
 

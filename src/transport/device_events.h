@@ -13,6 +13,9 @@ class DeviceEventListener {
     virtual ~DeviceEventListener() = default;
     virtual void OnDeviceArrival(const std::string& path) = 0;
     virtual void OnDeviceRemoval(const std::string& path) = 0;
+    // A USB device arrived whose vendor:product id is not in the match list: it is left alone,
+    // and `description` names it so that the operator learns why.
+    virtual void OnForeignDevice(const std::string& /*description*/) {}
 };
 
 }  // namespace varnel

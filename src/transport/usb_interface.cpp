@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace varnel {
 
@@ -16,9 +17,22 @@ std::string GuidText(const Guid& guid) {
 }
 
 void CUsbInterface::RecordDevicePath(std::string_view path) {
+    if (path == std::string_view(m_szDevicePath)) {
+        return;
+    }
     const size_t length = std::min(path.size(), kDevicePathSize - 1);
     std::memcpy(m_szDevicePath, path.data(), length);
     m_szDevicePath[length] = '\0';
+}
+
+void CUsbInterface::RecordIdentity(DeviceIdentity identity) {
+    std::lock_guard lock(m_IdentityMutex);
+    m_Identity = std::move(identity);
+}
+
+DeviceIdentity CUsbInterface::Identity() const {
+    std::lock_guard lock(m_IdentityMutex);
+    return m_Identity;
 }
 
 }  // namespace varnel

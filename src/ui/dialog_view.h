@@ -48,6 +48,9 @@ class DialogView {
     virtual void SetCheck(int id, bool checked) = 0;
     virtual bool GetCheck(int id) = 0;
 
+    // A control's tooltip; views without tooltips ignore it.
+    virtual void SetToolTip(int /*id*/, std::string_view /*text*/) {}
+
     virtual void SetTextColor(int id, Color color) = 0;
     virtual void SetBkColor(int id, Color color) = 0;
 

@@ -451,6 +451,7 @@ void CMorvaneDlg::ClearPortSlot(int port) {
         return;
     }
     m_strDeviceName[port].clear();
+    m_DeviceIdentity[port] = {};
     {
         std::lock_guard lock(m_LogMutex);
         m_strPortLog[port].clear();
@@ -465,6 +466,7 @@ void CMorvaneDlg::ClearPortSlot(int port) {
     const int progress = ProgressId(port);
     m_view.SetTextColor(caption, kSystemColor);
     m_view.SetBkColor(caption, kColorCleared);
+    m_view.SetToolTip(caption, {});
     m_view.SetText(progress, "Waiting for device..");
     m_view.ShowProgressText(progress, true);
     m_view.SetProgressRange(progress, 0, 100);

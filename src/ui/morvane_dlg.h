@@ -7,12 +7,15 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/clock.h"
@@ -56,6 +59,7 @@ class WindowDeviceEvents final : public DeviceEventListener {
     explicit WindowDeviceEvents(CMorvaneDlg& dlg) : m_dlg(dlg) {}
     void OnDeviceArrival(const std::string& path) override;
     void OnDeviceRemoval(const std::string& path) override;
+    void OnForeignDevice(const std::string& description) override;
 
   private:
     CMorvaneDlg& m_dlg;
@@ -131,11 +135,17 @@ class CMorvaneDlg : public DownloadJob, public StatusSink, public MainLogSink {
 
     // --- Devices (window thread; morvane_dlg_devices.cpp) ---
 
-    // Arrivals attach the device to the next free port and removals release an attached port,
-    // both only while detecting.
+    // Arrivals attach the device that arrived to the next free port and removals release an
+    // attached port, both only while detecting. A device that refused the handshake is set aside
+    // until it is unplugged. Changes that come while an attach runs (a message box's nested
+    // event loop) wait until it has ended.
     void OnDeviceChange(DeviceChange change, const std::string& interfaceName);
-    // The attach handshake on the top of the free-port stack.
-    void AttachDevice();
+    // While detecting: names a USB device that is not in the match list, once per arrival.
+    void OnForeignDevice(const std::string& description);
+    // The attach handshake of the device at `devicePath` on the top of the free-port stack.
+    void AttachDevice(const std::string& devicePath);
+    // The port whose open transport holds the device at `devicePath`, or -1.
+    int PortHolding(const std::string& devicePath) const;
 
     // --- Image selection (window thread; morvane_dlg_images.cpp) ---
 
@@ -203,6 +213,11 @@ class CMorvaneDlg : public DownloadJob, public StatusSink, public MainLogSink {
     std::atomic<bool> m_bStopRequested{false};
     std::unique_ptr<CscView> m_pCscView;
     bool m_bShutDown = false;
+
+    // Device state of the window thread (morvane_dlg_devices.cpp).
+    std::set<std::string> m_SetAsideDevices;
+    bool m_bAttaching = false;
+    std::deque<std::pair<DeviceChange, std::string>> m_DeferredChanges;
 };
 
 }  // namespace varnel

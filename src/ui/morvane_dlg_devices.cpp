@@ -25,6 +25,9 @@ class DialogAttachWindow final : public AttachWindow {
     void EnableStartDownloading() override {
         m_dlg.View().EnableControl(IDC_START_DOWNLOADING, true);
     }
+    void ShowPortIdentity(int port, const DeviceIdentity& identity) override {
+        m_dlg.View().SetToolTip(kPortCaptionIds[port], IdentityText(identity));
+    }
 
   private:
     CMorvaneDlg& m_dlg;
@@ -53,13 +56,34 @@ void WindowDeviceEvents::OnDeviceRemoval(const std::string& path) {
     dlg.Window().Post([&dlg, path] { dlg.OnDeviceChange(DeviceChange::kRemoval, path); });
 }
 
+void WindowDeviceEvents::OnForeignDevice(const std::string& description) {
+    CMorvaneDlg& dlg = m_dlg;
+    dlg.Window().Post([&dlg, description] { dlg.OnForeignDevice(description); });
+}
+
+void CMorvaneDlg::OnForeignDevice(const std::string& description) {
+    if (m_bWaitingForDevice) {
+        AppendMainLog("[Setup] %s is not in the USB id list: left alone (--usb-id adds it)\r\n",
+                      description.c_str());
+    }
+}
+
 void CMorvaneDlg::OnDeviceChange(DeviceChange change, const std::string& interfaceName) {
+    if (m_bAttaching) {
+        m_DeferredChanges.emplace_back(change, interfaceName);
+        return;
+    }
+    if (change == DeviceChange::kRemoval) {
+        // Plugged in again, it is a new chance.
+        m_SetAsideDevices.erase(interfaceName);
+    }
     if (change == DeviceChange::kArrival && m_nDetected < kPortCount && m_nIdlePorts > 0) {
-        if (!m_bWaitingForDevice) {
+        if (!m_bWaitingForDevice || m_SetAsideDevices.count(interfaceName) != 0 ||
+            PortHolding(interfaceName) >= 0) {
             return;
         }
         AppendMainLog("OnDeviceChange %s\r\n", interfaceName.c_str());
-        AttachDevice();
+        AttachDevice(interfaceName);
     } else if (change == DeviceChange::kRemoval) {
         if (!m_bWaitingForDevice) {
             return;
@@ -82,9 +106,29 @@ void CMorvaneDlg::OnDeviceChange(DeviceChange change, const std::string& interfa
     ShowDeviceCount();
 }
 
-void CMorvaneDlg::AttachDevice() {
+int CMorvaneDlg::PortHolding(const std::string& devicePath) const {
+    for (int port = 0; port < kPortCount; ++port) {
+        const CUsbInterface* transport = m_pTransport[port].get();
+        if (transport != nullptr && transport->IsOpen() && transport->DevicePath() == devicePath) {
+            return port;
+        }
+    }
+    return -1;
+}
+
+void CMorvaneDlg::AttachDevice(const std::string& devicePath) {
     DialogAttachWindow window(*this);
-    varnel::AttachDevice(*this, window, WindowClock());
+    m_bAttaching = true;
+    const AttachResult result = varnel::AttachDevice(*this, window, WindowClock(), devicePath);
+    m_bAttaching = false;
+    if (result == AttachResult::kNoAcknowledge) {
+        m_SetAsideDevices.insert(devicePath);
+    }
+    while (!m_DeferredChanges.empty()) {
+        const auto [change, path] = std::move(m_DeferredChanges.front());
+        m_DeferredChanges.pop_front();
+        OnDeviceChange(change, path);
+    }
 }
 
 Clock& CMorvaneDlg::WindowClock() {

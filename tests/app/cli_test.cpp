@@ -185,6 +185,8 @@ TEST_F(CliTest, EightPortJobFlashesEveryImageAndReportsWhatItDid) {
         const std::string device = "SIM" + std::to_string(port);
         EXPECT_EQ(record["port"], port);
         EXPECT_EQ(record["device"], device);
+        EXPECT_EQ(record["serial"], device);
+        EXPECT_EQ(record["port_path"], "sim-1." + std::to_string(port + 1));
         EXPECT_EQ(record["state"], "finished");
         EXPECT_EQ(record["status_code"], 518);
         EXPECT_EQ(record["status_text"], "Job Done.Launched!!");
@@ -288,8 +290,9 @@ TEST_F(CliTest, BadArgumentsStopBeforeAnythingReachesADevice) {
          "--simulate does not go with the tty transport"},
         {{"--pda", pdaPath, "--simulate", "1", "--tty-dir", images_.Path()},
          "--tty-dir does not go with the sim transport"},
-        {{"--pda", pdaPath, "--transport", "tty", "--usb-id", "04e8:1234"},
-         "--usb-id does not go with the tty transport",
+        {{"--pda", pdaPath, "--transport", "tty", "--tty-dir", images_.Path(), "--usb-id",
+          "04e8:1234"},
+         "--usb-id does not go with --tty-dir",
          false},
         {{"--pda", pdaPath, "--transport", "libusb", "--usb-id", "4e8-1234"},
          "'4e8-1234' is not VID:PID",

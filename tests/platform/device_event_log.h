@@ -21,6 +21,7 @@ class DeviceEventLog final : public DeviceEventListener {
 
     void OnDeviceArrival(const std::string& path) override { Add(Arrival(path)); }
     void OnDeviceRemoval(const std::string& path) override { Add(Removal(path)); }
+    void OnForeignDevice(const std::string& description) override { Add("?" + description); }
 
     // The events once there are at least `count` (or when `limit` has passed).
     std::vector<std::string> WaitFor(size_t count,

@@ -2,11 +2,13 @@
 // exclusive use, raw bytes, the shapes of a read, time-outs, a device that vanishes, and Close
 // from another thread.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <memory>
@@ -93,12 +95,12 @@ TEST_F(TtyInterfaceTest, OpenTakesTheFirstNodeNoOtherTransportHoldsAndRecordsIts
     EXPECT_EQ(fourth->DevicePath(), b->DevicePath());
 }
 
-TEST_F(TtyInterfaceTest, OpenWithAPathTakesOnlyThatExactNodeAndKeepsTheRecordedPath) {
+TEST_F(TtyInterfaceTest, OpenWithAPathTakesOnlyThatExactNodeAndRecordsIt) {
     auto first = Plug("dev0");
     auto second = Plug("dev1");
     auto transport = Transport();
     ASSERT_EQ(transport->Open(GUID_BOOTLOADER_INTERFACE, second->DevicePath().c_str()), 1);
-    EXPECT_STREQ(transport->DevicePath(), "") << "a path filter leaves the record alone";
+    EXPECT_EQ(transport->DevicePath(), second->DevicePath());
 
     ASSERT_EQ(transport->Open(GUID_BOOTLOADER_INTERFACE), 1);
     EXPECT_EQ(transport->DevicePath(), first->DevicePath());
@@ -111,6 +113,22 @@ TEST_F(TtyInterfaceTest, OpenWithAPathTakesOnlyThatExactNodeAndKeepsTheRecordedP
     Guid other = GUID_BOOTLOADER_INTERFACE;
     other.data1 ^= 1;
     EXPECT_EQ(transport->Open(other), 0) << "no node is of another interface class";
+}
+
+TEST_F(TtyInterfaceTest, AFailedProbeLeavesTheHoldersExclusiveModeAlone) {
+    auto device = Plug("held");
+    auto holder = Transport();
+    ASSERT_EQ(holder->Open(GUID_BOOTLOADER_INTERFACE), 1);
+    EXPECT_EQ(Transport()->Open(GUID_BOOTLOADER_INTERFACE, device->DevicePath().c_str()), 0);
+
+    UniqueFd probe(::open(device->Entry().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!probe.Valid()) {
+        EXPECT_EQ(errno, EBUSY) << "exclusive mode refuses everyone but root";
+        return;
+    }
+    int exclusive = 0;
+    ASSERT_EQ(::ioctl(probe.Get(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1);
 }
 
 TEST_F(TtyInterfaceTest, ANodeThatIsNotATtyIsSkippedWithAClearLine) {

@@ -88,7 +88,8 @@ TEST(SimTransport, OpenWithoutPathTakesTheFirstFreeDeviceInPlugOrder) {
     SimTransport ports[4] = {SimTransport(bus), SimTransport(bus), SimTransport(bus),
                              SimTransport(bus)};
     ASSERT_EQ(ports[1].Open(GUID_BOOTLOADER_INTERFACE, second.c_str()), 1);
-    EXPECT_STREQ(ports[1].DevicePath(), "");  // a path filter records nothing
+    EXPECT_EQ(ports[1].DevicePath(), second);
+    EXPECT_EQ(ports[1].Identity(), (DeviceIdentity{"A", "sim-1.2"}));
     ASSERT_EQ(ports[0].Open(GUID_BOOTLOADER_INTERFACE), 1);
     EXPECT_EQ(ports[0].DevicePath(), first);
     ASSERT_EQ(ports[2].Open(GUID_BOOTLOADER_INTERFACE), 1);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/protocol.h"
@@ -28,6 +29,14 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 constexpr char kAllFinished[] = "[Success] All Download finished. \r\n";
+
+ImageSpec PdaSpec(uint64_t size) {
+    ImageSpec spec;
+    spec.format = ImageFormat::kPda;
+    spec.pda.dataSize = size;
+    spec.pda.langpack = true;
+    return spec;
+}
 
 class BenchJobTest : public ::testing::Test {
   protected:
@@ -83,6 +92,13 @@ class BenchJobTest : public ::testing::Test {
         return path;
     }
 
+    // A small PDA image chosen and Detect pressed.
+    void StartDetecting() {
+        ImageManifest pda;
+        Choose(kKindPda, "a.nb0", PdaSpec(100), &pda);
+        dlg_->OnDetect();
+    }
+
     bool JobFinished() { return dlg_->MainLog().find(kAllFinished) != std::string::npos; }
     int Port(const std::string& instance) {
         for (int port = 0; port < kPortCount; ++port) {
@@ -104,13 +120,38 @@ class BenchJobTest : public ::testing::Test {
     std::vector<std::string> paths_;
 };
 
-ImageSpec PdaSpec(uint64_t size) {
-    ImageSpec spec;
-    spec.format = ImageFormat::kPda;
-    spec.pda.dataSize = size;
-    spec.pda.langpack = true;
-    return spec;
-}
+// A port's transport to the simulated bus whose next Open first runs `beforeOpen`: what a
+// message box shown from inside Open does to the window thread, or a device the system refuses.
+class HookedTransport final : public CUsbInterface {
+  public:
+    HookedTransport(SimBus& bus, std::function<bool()> beforeOpen)
+        : inner_(bus), beforeOpen_(std::move(beforeOpen)) {}
+
+    // `beforeOpen` false: the open is refused as a device without access rights would be.
+    int Open(const Guid& interfaceClass, const char* devicePath) override {
+        ++opens;
+        const bool allowed = beforeOpen_ ? std::exchange(beforeOpen_, nullptr)() : true;
+        RecordOpenDenied(!allowed);
+        if (!allowed || !inner_.Open(interfaceClass, devicePath)) {
+            return 0;
+        }
+        RecordDevicePath(inner_.DevicePath());
+        RecordIdentity(inner_.Identity());
+        return 1;
+    }
+    void Close() override { inner_.Close(); }
+    uint32_t Write(const void* data, uint32_t size) override { return inner_.Write(data, size); }
+    uint32_t Read(void* buffer, uint32_t size, bool wait) override {
+        return inner_.Read(buffer, size, wait);
+    }
+    int IsOpen() const override { return inner_.IsOpen(); }
+
+    int opens = 0;
+
+  private:
+    SimTransport inner_;
+    std::function<bool()> beforeOpen_;
+};
 
 TEST_F(BenchJobTest, EightHandsetsRunAWholeJobAndTheWindowEndsAllFinished) {
     ImageManifest pda;
@@ -224,10 +265,84 @@ TEST_F(BenchJobTest, AttachRetriesTheHandshakeAndRejectsADeviceAlreadyInUse) {
     EXPECT_THAT(dlg_->MainLog(), HasSubstr("[Error:0] Not receive OKUD! TimeOut:1\r\n"));
     EXPECT_THAT(dlg_->PortLog(0), HasSubstr("[Setup:0] PDA Device detected. TimeOut:0\r\n"));
 
-    // The same serial in other letters is the same handset, already attached on port 0.
+    // The same serial in another USB port is another handset; each row tells which is which.
     Plug("shy");
-    EXPECT_EQ(dlg_->m_nDetected, 1);
-    EXPECT_THAT(dlg_->MainLog(), HasSubstr("[Error:1d] Another same device Found. TimeOut:2\r\n"));
+    EXPECT_EQ(Port("shy"), 1);
+    EXPECT_THAT(dlg_->PortLog(0), HasSubstr("[Setup:0] Device serial SHY, port sim-1.1\r\n"));
+    EXPECT_EQ(view_.toolTip[kPortCaptionIds[1]], "serial shy, port sim-1.2");
+}
+
+TEST_F(BenchJobTest, AnArrivalAttachesTheDeviceThatArrivedAndOnlyOnce) {
+    ImageManifest pda;
+    Choose(kKindPda, "a.nb0", PdaSpec(100), &pda);
+    HandsetConfig modem;
+    modem.faults.refuseHandshakes = 1000;
+    auto present = Plug("AAA-MODEM", modem);  // sorts and plugs first, present before Detect
+    dlg_->OnDetect();
+    Plug("B1");
+    Plug("B2");
+    EXPECT_EQ(Port("B1"), 0);
+    EXPECT_EQ(Port("B2"), 1);
+    EXPECT_EQ(present->HandshakeRequests(), 0u);
+
+    // Announcing present devices again attaches nothing twice.
+    dlg_->OnDeviceChange(DeviceChange::kArrival, paths_[1]);
+    EXPECT_EQ(dlg_->m_nDetected, 2);
+}
+
+TEST_F(BenchJobTest, AnArrivalDuringAnAttachWaitsUntilTheAttachHasEnded) {
+    StartDetecting();
+    dlg_->m_pTransport[0] = std::make_unique<HookedTransport>(bus_, [this] {
+        Plug("SECOND");  // runs the window's messages, as a nested event loop would
+        return true;
+    });
+    Plug("FIRST");
+    EXPECT_EQ(Port("FIRST"), 0);
+    EXPECT_EQ(Port("SECOND"), 1);
+}
+
+TEST_F(BenchJobTest, ADeviceWithoutAccessRightsIsNamedWithTheFixOnce) {
+    StartDetecting();
+    auto transport = std::make_unique<HookedTransport>(bus_, [] { return false; });
+    HookedTransport& refused = *transport;
+    dlg_->m_pTransport[0] = std::move(transport);
+    Plug("LOCKED");
+    EXPECT_EQ(refused.opens, 1);
+    EXPECT_EQ(dlg_->m_nDetected, 0);
+    EXPECT_THAT(dlg_->MainLog(), HasSubstr("[Error:0] No permission to open " + paths_[0] +
+                                           ": install packaging/70-varnel.rules"));
+}
+
+TEST_F(BenchJobTest, AUsbDeviceOutsideTheIdListIsNamedOnlyWhileDetecting) {
+    events_->OnForeignDevice("USB device 1-3 (1234:5678)");
+    PumpPending();
+    EXPECT_THAT(dlg_->MainLog(), Not(HasSubstr("1-3")));
+    StartDetecting();
+    events_->OnForeignDevice("USB device 1-4 (1234:5678)");
+    PumpPending();
+    EXPECT_THAT(dlg_->MainLog(),
+                HasSubstr("[Setup] USB device 1-4 (1234:5678) is not in the USB id "
+                          "list: left alone (--usb-id adds it)\r\n"));
+}
+
+TEST_F(BenchJobTest, ADeviceThatRefusesTheHandshakeIsSetAsideUntilPluggedInAgain) {
+    StartDetecting();
+    HandsetConfig refusing;
+    refusing.faults.refuseHandshakes = 1000;
+    auto bad = Plug("BAD", refusing);
+    EXPECT_EQ(bad->HandshakeRequests(), 3u);
+    dlg_->OnDeviceChange(DeviceChange::kArrival, paths_[0]);
+    EXPECT_EQ(bad->HandshakeRequests(), 3u) << "set aside";
+    bus_.Unplug(paths_[0]);
+    bus_.Plug(bad);
+    PumpPending();
+    EXPECT_EQ(bad->HandshakeRequests(), 6u) << "plugged in again";
+
+    for (int index = 0; index < kPortCount; ++index) {
+        Plug("OK" + std::to_string(index));
+    }
+    EXPECT_EQ(dlg_->m_nDetected, kPortCount);
+    EXPECT_EQ(bad->HandshakeRequests(), 6u);
 }
 
 TEST_F(BenchJobTest, DeviceThatNeverAcknowledgesStaysUnattached) {

@@ -65,6 +65,7 @@ class FakeDialogView : public DialogView {
         Touch();
         bkColor[id] = color;
     }
+    void SetToolTip(int id, std::string_view tip) override { toolTip[id] = std::string(tip); }
     void SetProgressRange(int id, int lower, int upper) override {
         Touch();
         range[id] = {lower, upper};
@@ -123,7 +124,7 @@ class FakeDialogView : public DialogView {
     }
 
     std::map<int, bool> enabled, shown, checks, showText;
-    std::map<int, std::string> text;
+    std::map<int, std::string> text, toolTip;
     std::map<int, Color> textColor, bkColor;
     std::map<int, int> pos;
     std::map<int, std::pair<int, int>> range;

@@ -62,8 +62,10 @@ TEST_F(CliUsbTest, AHandsetOnTheBusRunsAWholeJobThroughTheCommandLine) {
     ASSERT_EQ(written["ports"].size(), 1u);
     EXPECT_EQ(written["ports"][0]["state"], "finished");
     // The '#' of the serial would cut the device path; the port knows the handset by its
-    // sanitised serial.
-    EXPECT_EQ(written["ports"][0]["device"], "CLI_7");
+    // sanitised serial and its USB port.
+    EXPECT_EQ(written["ports"][0]["device"], "CLI_7@1-1");
+    EXPECT_EQ(written["ports"][0]["serial"], "CLI_7");
+    EXPECT_EQ(written["ports"][0]["port_path"], "1-1");
     EXPECT_EQ(device->Handset().FlashedBytes(kCmdWritePdaPiece),
               RegionBytes(pdaPath_, pda_, "pda.data"));
     EXPECT_TRUE(device->Handset().Launched());

@@ -404,6 +404,21 @@ FakeUsbBus::~FakeUsbBus() {
     devices_.clear();
 }
 
+bool FakeUsbBus::AddTty(const std::string& name, const std::vector<std::string>& properties) {
+    std::string record = "P: /devices/pci0000:00/0000:00:14.0/usb1/1-9/1-9:1.0/tty/" + name +
+                         "\nN: " + name + "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + name + "\n";
+    for (const std::string& property : properties) {
+        record += "E: " + property + "\n";
+    }
+    GError* error = nullptr;
+    if (!umockdev_testbed_add_from_string(testbed_, record.c_str(), &error)) {
+        ADD_FAILURE() << error->message;
+        g_error_free(error);
+        return false;
+    }
+    return true;
+}
+
 FakeUsbDevice* FakeUsbBus::Plug(const FakeUsbDeviceConfig& config) {
     auto device = std::unique_ptr<FakeUsbDevice>(new FakeUsbDevice());
     const int devnum = nextDevnum_++;

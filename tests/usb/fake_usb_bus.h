@@ -46,6 +46,9 @@ class FakeUsbBus {
     FakeUsbDevice* Plug(const FakeUsbDeviceConfig& config);
     // Takes it off the bus: transfers in progress end as on a real unplug, later calls fail.
     void Unplug(FakeUsbDevice* device);
+    // A tty record as udev keeps it for a USB serial function, with `properties` ("KEY=VALUE");
+    // its node is not a usable tty.
+    bool AddTty(const std::string& name, const std::vector<std::string>& properties);
 
   private:
     UMockdevTestbed* testbed_ = nullptr;

@@ -17,6 +17,7 @@
 #include "tests/platform/window_job.h"
 #include "tests/usb/fake_usb_bus.h"
 #include "transport/device_path.h"
+#include "transport/linux/udev_tty.h"
 #include "transport/linux/usb_monitor.h"
 #include "transport/linux/winusb_interface.h"
 #include "ui/control_ids.h"
@@ -135,8 +136,8 @@ TEST_F(UsbTest, DevicesOfTheListAreTakenOncePerTransportUnderTheirPaths) {
         paths.insert(transports.back()->DevicePath());
         EXPECT_EQ(Handshake(*transports.back()), "OKUD");
     }
-    EXPECT_THAT(paths, ElementsAre(UsbDevicePath(0x04E8, 0x1234, "EXTRA"), SimPath("1-4"),
-                                   SimPath("SN_1_x_y")));
+    EXPECT_THAT(paths, ElementsAre(UsbDevicePath(0x04E8, 0x1234, "EXTRA@1-5"), SimPath("1-4"),
+                                   SimPath("SN_1_x_y@1-2")));
     EXPECT_EQ(DeviceNameFromPath(SimPath("SN_1_x_y")), "SN_1_x_y");
 
     auto fourth = Transport();
@@ -149,12 +150,11 @@ TEST_F(UsbTest, DevicesOfTheListAreTakenOncePerTransportUnderTheirPaths) {
             transport->Close();
         }
     }
-    const std::string recorded = fourth->DevicePath();
     EXPECT_EQ(fourth->Open(GUID_BOOTLOADER_INTERFACE, SimPath("1-4").c_str()), 1);
-    EXPECT_EQ(fourth->DevicePath(), recorded) << "a path filter leaves the record alone";
+    EXPECT_EQ(fourth->DevicePath(), SimPath("1-4"));
     EXPECT_EQ(Handshake(*fourth), "OKUD");
     fourth->Close();
-    EXPECT_EQ(fourth->Open(GUID_BOOTLOADER_INTERFACE, SimPath("SN_1_X_Y").c_str()), 0);
+    EXPECT_EQ(fourth->Open(GUID_BOOTLOADER_INTERFACE, SimPath("SN_1_X_Y@1-2").c_str()), 0);
     EXPECT_TRUE(Messages().empty());
 }
 
@@ -219,6 +219,38 @@ TEST_F(UsbTest, ReadsWaitForTheirTransferKeepWhatIsLeftAndTimeOut) {
     EXPECT_EQ(device->Handset().HandshakeRequests(), 2u);
 }
 
+TEST_F(UsbTest, TwoHandsetsWithOneSerialAreToldApartByTheirPorts) {
+    FakeUsbDeviceConfig first;
+    first.serial = "SAME";
+    FakeUsbDeviceConfig second = first;
+    second.port = 2;
+    bus_->Plug(first);
+    bus_->Plug(second);
+    StartLibusb();
+    auto a = Transport();
+    auto b = Transport();
+    ASSERT_EQ(a->Open(GUID_BOOTLOADER_INTERFACE, SimPath("SAME@1-2").c_str()), 1);
+    ASSERT_EQ(b->Open(GUID_BOOTLOADER_INTERFACE, SimPath("SAME@1-1").c_str()), 1);
+    EXPECT_EQ(a->Identity(), (DeviceIdentity{"SAME", "1-2"}));
+    EXPECT_EQ(b->Identity(), (DeviceIdentity{"SAME", "1-1"}));
+}
+
+TEST_F(UsbTest, RealTtyCandidatesAreTheTtysOfListedUsbDevicesOnly) {
+    ASSERT_TRUE(bus_->AddTty("ttyACM0", {"ID_BUS=usb", "ID_VENDOR_ID=1546", "ID_MODEL_ID=01a8",
+                                         "ID_SERIAL_SHORT=MODEM", "ID_PATH=pci-0-usb-0:3:1.0"}));
+    ASSERT_TRUE(bus_->AddTty("ttyACM1", {"ID_BUS=usb", "ID_VENDOR_ID=f055", "ID_MODEL_ID=56d1",
+                                         "ID_SERIAL_SHORT=R58M", "ID_PATH=pci-0-usb-0:4:1.0"}));
+    ASSERT_TRUE(bus_->AddTty("ttyS0", {}));
+    const std::vector<UdevTty> ttys = UdevUsbTtys();
+    ASSERT_EQ(ttys.size(), 2u) << "ttyS0 belongs to no USB device";
+    const std::vector<UdevTty> candidates =
+        MatchingTtys(ttys, {UsbId{kSimVendorId, kSimProductId}});
+    ASSERT_EQ(candidates.size(), 1u);
+    EXPECT_EQ(candidates[0].strName, "ttyACM1");
+    EXPECT_EQ(IdentityOfProperties(candidates[0].properties),
+              (DeviceIdentity{"R58M", "pci-0-usb-0:4:1.0"}));
+}
+
 TEST_F(UsbTest, UnplugAndCloseEndABlockedReadPromptly) {
     bus_->Plug({});
     FakeUsbDeviceConfig second;
@@ -275,15 +307,16 @@ TEST_F(UsbTest, HotPlugReportsArrivalsAndRemovalsOfListedDevicesByPath) {
     late.serial = "LATE";
     late.port = 3;
     FakeUsbDevice* device = bus_->Plug(late);
-    const std::string lateArrived = DeviceEventLog::Arrival(SimPath("LATE"));
-    const std::string lateLeft = DeviceEventLog::Removal(SimPath("LATE"));
-    EXPECT_THAT(events.WaitFor(1), ElementsAre(lateArrived));
+    const std::string lateArrived = DeviceEventLog::Arrival(SimPath("LATE@1-3"));
+    const std::string lateLeft = DeviceEventLog::Removal(SimPath("LATE@1-3"));
+    const std::string named = "?USB device 1-2 (1234:56d1)";
+    EXPECT_THAT(events.WaitFor(2), ElementsAre(named, lateArrived));
     bus_->Unplug(device);
-    EXPECT_THAT(events.WaitFor(2), ElementsAre(lateArrived, lateLeft))
+    EXPECT_THAT(events.WaitFor(3), ElementsAre(named, lateArrived, lateLeft))
         << "the removal carries the serial read when it came";
     monitor.AnnouncePresent();
-    EXPECT_THAT(events.WaitFor(3),
-                ElementsAre(lateArrived, lateLeft, DeviceEventLog::Arrival(SimPath("EARLY"))));
+    EXPECT_THAT(events.WaitFor(4), ElementsAre(named, lateArrived, lateLeft,
+                                               DeviceEventLog::Arrival(SimPath("EARLY@1-1"))));
     monitor.Stop();
 }
 
@@ -295,7 +328,7 @@ TEST_F(UsbTest, AWholeJobRunsThroughTheWindowOnAHotPluggedDevice) {
     handset.serial = "JOB1";
     FakeUsbDevice* device = bus_->Plug(handset);
     ASSERT_TRUE(Attached(1));
-    EXPECT_EQ(job_->Dlg().m_strDeviceName[0], "JOB1");
+    EXPECT_EQ(job_->Dlg().m_strDeviceName[0], "JOB1@1-1");
     job_->Dlg().OnStartDownloading();
     ASSERT_TRUE(job_->PumpUntil([&] { return job_->Finished(); })) << job_->Dlg().MainLog();
     EXPECT_EQ(job_->Dlg().m_nFinished, 1) << job_->Dlg().MainLog();

@@ -312,14 +312,22 @@ bool CheckTransportOptions(const CliOptions& options, std::string& error) {
         return false;
     }
     const bool tty = options.transport == "tty";
-    for (const std::string& name : options.deviceOptions) {
-        if ((name == "--tty-dir" && !tty) || (name == "--usb-id" && tty)) {
-            error = name + " does not go with the " + options.transport + " transport";
-            return false;
-        }
+    const auto given = [&](const char* option) {
+        return std::find(options.deviceOptions.begin(), options.deviceOptions.end(), option) !=
+               options.deviceOptions.end();
+    };
+    if (given("--tty-dir") && !tty) {
+        error = "--tty-dir does not go with the " + options.transport + " transport";
+        return false;
     }
-    // udev removes the folder with the last serial device; the device events wait for it.
-    if (std::error_code code; tty && !std::filesystem::is_directory(options.ttyDir, code)) {
+    // A folder's nodes are all candidates; the id list picks the system's real ttys.
+    if (given("--tty-dir") && given("--usb-id")) {
+        error = "--usb-id does not go with --tty-dir";
+        return false;
+    }
+    // A folder that is not there yet: the device events wait for it.
+    if (std::error_code code; tty && options.ttyDir != kDefaultTtyDirectory &&
+                              !std::filesystem::is_directory(options.ttyDir, code)) {
         PrintError("no folder '" + options.ttyDir + "' yet: waiting for handsets to make it");
     }
     return true;
@@ -886,6 +894,8 @@ class CommandLineBench {
             ReportPort record;
             record.nPort = port;
             record.strDevice = dlg.m_strDeviceName[port];
+            record.strSerial = dlg.m_DeviceIdentity[port].strSerial;
+            record.strPortPath = dlg.m_DeviceIdentity[port].strPortPath;
             record.strState = state == kPortFinished ? "finished"
                               : state == kPortFailed ? "failed"
                                                      : "stopped";

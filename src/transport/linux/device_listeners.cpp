@@ -30,4 +30,15 @@ void DeviceListeners::Report(bool arrival, const std::string& path) {
     }
 }
 
+void DeviceListeners::ReportForeign(const std::string& description) {
+    std::vector<DeviceEventListener*> listeners;
+    {
+        std::lock_guard lock(m_mutex);
+        listeners = m_listeners;
+    }
+    for (DeviceEventListener* listener : listeners) {
+        listener->OnForeignDevice(description);
+    }
+}
+
 }  // namespace varnel

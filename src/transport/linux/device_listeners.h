@@ -15,6 +15,7 @@ class DeviceListeners {
     void Add(DeviceEventListener* listener);
     void Remove(DeviceEventListener* listener);
     void Report(bool arrival, const std::string& path);
+    void ReportForeign(const std::string& description);
 
   private:
     std::mutex m_mutex;

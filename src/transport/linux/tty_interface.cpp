@@ -12,17 +12,21 @@
 #include <cstring>
 
 #include "transport/device_path.h"
+#include "transport/linux/udev_tty.h"
 
 namespace varnel {
 
 struct CTtyInterface::Handle {
     UniqueFd fd;
     WakeSignal closed;
+    // Set once this handle put the tty in exclusive mode. A probe that failed (the node held by
+    // another port, which root may still open) must not give back a mode it never took.
+    bool exclusive = false;
 
     ~Handle() {
         // The tty's exclusive mode outlives this descriptor when someone else (varnel-sim's own
         // end of a pty) keeps the node open; give it back so the next open succeeds.
-        if (fd.Valid()) {
+        if (exclusive) {
             ::ioctl(fd.Get(), TIOCNXCL);
         }
     }
@@ -55,17 +59,34 @@ std::vector<std::string> ListTtyEntries(const std::string& directory) {
 
 CTtyInterface::CTtyInterface(std::string directory) : m_strDirectory(std::move(directory)) {}
 
+CTtyInterface::CTtyInterface(std::vector<UsbId> matchList) : m_MatchList(std::move(matchList)) {}
+
+std::vector<CTtyInterface::Candidate> CTtyInterface::Candidates() const {
+    std::vector<Candidate> candidates;
+    if (m_strDirectory.empty()) {
+        for (const UdevTty& tty : MatchingTtys(UdevUsbTtys(), m_MatchList)) {
+            candidates.push_back({tty.strName, tty.strNode, IdentityOfProperties(tty.properties)});
+        }
+        return candidates;
+    }
+    for (const std::string& name : ListTtyEntries(m_strDirectory)) {
+        candidates.push_back({name, m_strDirectory + "/" + name, {}});
+    }
+    return candidates;
+}
+
 CTtyInterface::~CTtyInterface() {
     Close();
 }
 
 int CTtyInterface::Open(const Guid& interfaceClass, const char* devicePath) {
     Close();
+    RecordOpenDenied(false);
     if (interfaceClass != GUID_BOOTLOADER_INTERFACE) {
         return 0;
     }
-    for (const std::string& name : ListTtyEntries(m_strDirectory)) {
-        const std::string path = TtyDevicePath(name);
+    for (const Candidate& candidate : Candidates()) {
+        const std::string path = TtyDevicePath(candidate.strName);
         if (devicePath != nullptr) {
             if (path != devicePath) {
                 continue;
@@ -74,10 +95,14 @@ int CTtyInterface::Open(const Guid& interfaceClass, const char* devicePath) {
             RecordDevicePath(path);
             PrintLine("Attempting to open %s\n", path);
         }
-        std::shared_ptr<Handle> handle = OpenNode(name, path);
+        std::shared_ptr<Handle> handle = OpenNode(candidate.strNode, path);
         if (!handle) {
             continue;
         }
+        RecordDevicePath(path);
+        // A folder's node may still be a USB tty that udev knows (a link in /dev/serial/by-id).
+        RecordIdentity(m_strDirectory.empty() ? candidate.identity
+                                              : UdevIdentityOfNode(candidate.strNode));
         std::lock_guard lock(m_HandleMutex);
         m_pHandle = std::move(handle);
         m_bOpened = 1;
@@ -86,9 +111,8 @@ int CTtyInterface::Open(const Guid& interfaceClass, const char* devicePath) {
     return 0;
 }
 
-std::shared_ptr<CTtyInterface::Handle> CTtyInterface::OpenNode(const std::string& name,
+std::shared_ptr<CTtyInterface::Handle> CTtyInterface::OpenNode(const std::string& node,
                                                                const std::string& devicePath) {
-    const std::string node = m_strDirectory + "/" + name;
     auto handle = std::make_shared<Handle>();
     const char* reason = nullptr;
     handle->fd.Reset(::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
@@ -97,6 +121,9 @@ std::shared_ptr<CTtyInterface::Handle> CTtyInterface::OpenNode(const std::string
         // something is wrong with the node.
         if (errno != EBUSY && errno != ENOENT) {
             reason = std::strerror(errno);
+        }
+        if (errno == EACCES || errno == EPERM) {
+            RecordOpenDenied(true);
         }
     } else if (!::isatty(handle->fd.Get())) {
         reason = "not a tty";
@@ -117,7 +144,7 @@ std::shared_ptr<CTtyInterface::Handle> CTtyInterface::OpenNode(const std::string
                 reason = std::strerror(errno);
             } else {
                 // Other programs (a modem manager probing new serial ports) stay out.
-                ::ioctl(handle->fd.Get(), TIOCEXCL);
+                handle->exclusive = ::ioctl(handle->fd.Get(), TIOCEXCL) == 0;
                 // Whatever the device said before this open belongs to an earlier session.
                 ::tcflush(handle->fd.Get(), TCIOFLUSH);
                 return handle;

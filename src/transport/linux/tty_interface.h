@@ -1,6 +1,8 @@
 // The file-handle transport on Linux: a boot loader that shows up as a tty node (a USB serial
-// function, or a handset of varnel-sim on a pty), found by scanning one directory whose entries
-// name the nodes. The device path of an entry is TtyDevicePath(entry name).
+// function, or a handset of varnel-sim on a pty). Real ttys are found through udev, and only
+// those of a USB device in the match list are candidates (device path TtyDevicePath(kernel
+// name), identity from udev). A folder (tests, simulators) is scanned instead: every entry is a
+// candidate, its device path TtyDevicePath(entry name).
 //
 // The node is opened exclusively (an advisory lock that every transport of every process takes,
 // plus the tty's own exclusive mode against other programs) and put in raw mode. Reads follow the
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "transport/linux/fd_util.h"
+#include "transport/linux/usb_ids.h"
 #include "transport/usb_interface.h"
 
 namespace varnel {
@@ -39,7 +42,10 @@ class CTtyInterface : public CUsbInterface {
     // bytes back for its latency timer, and then wants a longer gap.
     static constexpr uint32_t kDefaultGatherGapMs = 5;
 
-    explicit CTtyInterface(std::string directory = kDefaultTtyDirectory);
+    // The nodes of `directory`.
+    explicit CTtyInterface(std::string directory);
+    // The real ttys of USB devices in `matchList`.
+    explicit CTtyInterface(std::vector<UsbId> matchList);
     // Unlike the original, releases the device too: a leaked exclusive lock would keep the
     // handset from every other port.
     ~CTtyInterface() override;
@@ -55,16 +61,23 @@ class CTtyInterface : public CUsbInterface {
 
   private:
     struct Handle;
+    struct Candidate {
+        std::string strName;  // NAME of the device path
+        std::string strNode;
+        DeviceIdentity identity;  // filled for the node taken
+    };
     enum class WaitResult { kReady, kTimedOut, kClosed, kGone };
 
     // The node `name` opened exclusively and raw; null (with the failure printed) otherwise.
-    std::shared_ptr<Handle> OpenNode(const std::string& name, const std::string& devicePath);
+    std::shared_ptr<Handle> OpenNode(const std::string& node, const std::string& devicePath);
+    std::vector<Candidate> Candidates() const;
     std::shared_ptr<Handle> Current();
     static WaitResult WaitFor(const Handle& handle, short events, SteadyTime deadline);
     // Reads what is queued, at most `size` bytes; -1 when the device is gone.
     static int ReadQueued(const Handle& handle, uint8_t* buffer, uint32_t size);
 
-    const std::string m_strDirectory;
+    const std::string m_strDirectory;  // empty: the real ttys of m_MatchList
+    const std::vector<UsbId> m_MatchList;
     // Guards the pointer only; an operation in progress keeps its own reference, so Close from
     // another thread never pulls the descriptor from under it.
     std::mutex m_HandleMutex;

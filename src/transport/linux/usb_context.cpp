@@ -41,10 +41,10 @@ void UsbContext::RunEvents() {
     }
 }
 
-std::string UsbDevicePathOf(libusb_device* device, libusb_device_handle* handle) {
+DeviceIdentity UsbDeviceIdentityOf(libusb_device* device, libusb_device_handle* handle) {
     libusb_device_descriptor descriptor{};
     libusb_get_device_descriptor(device, &descriptor);
-    std::string instance;
+    DeviceIdentity identity;
     if (descriptor.iSerialNumber != 0) {
         libusb_device_handle* own = nullptr;
         if (handle == nullptr && libusb_open(device, &own) == LIBUSB_SUCCESS) {
@@ -55,20 +55,31 @@ std::string UsbDevicePathOf(libusb_device* device, libusb_device_handle* handle)
             const int length = libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber,
                                                                   serial, sizeof serial - 1);
             if (length > 0) {
-                instance = SanitiseSerial(std::string_view(reinterpret_cast<const char*>(serial),
-                                                           static_cast<size_t>(length)));
+                identity.strSerial = SanitiseSerial(std::string_view(
+                    reinterpret_cast<const char*>(serial), static_cast<size_t>(length)));
             }
         }
         if (own != nullptr) {
             libusb_close(own);
         }
     }
-    if (instance.empty()) {
-        uint8_t ports[kMaxPortDepth] = {};
-        const int depth = libusb_get_port_numbers(device, ports, kMaxPortDepth);
-        instance = BusPortChain(libusb_get_bus_number(device), ports, depth > 0 ? depth : 0);
-    }
-    return UsbDevicePath(descriptor.idVendor, descriptor.idProduct, instance);
+    uint8_t ports[kMaxPortDepth] = {};
+    const int depth = libusb_get_port_numbers(device, ports, kMaxPortDepth);
+    identity.strPortPath =
+        BusPortChain(libusb_get_bus_number(device), ports, depth > 0 ? depth : 0);
+    return identity;
+}
+
+std::string UsbInstance(const DeviceIdentity& identity) {
+    return identity.strSerial.empty() ? identity.strPortPath
+                                      : identity.strSerial + "@" + identity.strPortPath;
+}
+
+std::string UsbDevicePathOf(libusb_device* device, libusb_device_handle* handle) {
+    libusb_device_descriptor descriptor{};
+    libusb_get_device_descriptor(device, &descriptor);
+    return UsbDevicePath(descriptor.idVendor, descriptor.idProduct,
+                         UsbInstance(UsbDeviceIdentityOf(device, handle)));
 }
 
 }  // namespace varnel

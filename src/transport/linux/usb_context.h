@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "transport/usb_interface.h"
+
 struct libusb_context;
 struct libusb_device;
 struct libusb_device_handle;
@@ -32,9 +34,15 @@ class UsbContext {
     std::thread m_eventThread;
 };
 
-// The device path of a USB device: the serial string (sanitised) as the instance, or the
-// bus-port chain when it has none or it cannot be read. The serial is read through `handle`
-// when given, else through an open of the device made for the purpose.
+// Serial string (sanitised; empty when it has none or it cannot be read) and bus-port chain of a
+// USB device. The serial is read through `handle` when given, else through an open of the
+// device made for the purpose.
+DeviceIdentity UsbDeviceIdentityOf(libusb_device* device, libusb_device_handle* handle = nullptr);
+
+// The device path of a USB device: "SERIAL@CHAIN" as the instance, or the bus-port chain alone
+// when there is no serial. The chain keeps two handsets that share a serial apart, and a
+// handset that reattaches on the same port gets its old path back.
 std::string UsbDevicePathOf(libusb_device* device, libusb_device_handle* handle = nullptr);
+std::string UsbInstance(const DeviceIdentity& identity);
 
 }  // namespace varnel

@@ -2,6 +2,8 @@
 
 #include <libusb.h>
 
+#include <cstdio>
+
 namespace varnel {
 
 UsbDeviceMonitor::UsbDeviceMonitor(std::shared_ptr<UsbContext> context,
@@ -51,16 +53,16 @@ int UsbDeviceMonitor::OnHotplug(libusb_context*, libusb_device* device, int even
     const bool arrived = event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED;
     // A device that left is looked up by what was recorded when it came, so only arrivals
     // need to match the list here.
+    const bool present = self->m_RegisteringThread.load() == std::this_thread::get_id();
     if (arrived && !MatchesUsbId(self->m_MatchList, descriptor.idVendor, descriptor.idProduct)) {
+        if (!present) {
+            self->Queue(Change::kForeign, device);
+        }
         return 0;
     }
     // libusb_open is not to be called from inside a hot-plug callback: the reporting thread
     // works the path out.
-    self->Queue(!arrived ? Change::kLeft
-                         : (self->m_RegisteringThread.load() == std::this_thread::get_id()
-                                ? Change::kPresent
-                                : Change::kArrived),
-                device);
+    self->Queue(!arrived ? Change::kLeft : (present ? Change::kPresent : Change::kArrived), device);
     return 0;
 }
 
@@ -136,6 +138,21 @@ void UsbDeviceMonitor::Handle(const Event& event) {
             if (event.change == Change::kArrived) {
                 m_listeners.Report(true, path);
             }
+            return;
+        }
+        case Change::kForeign: {
+            libusb_device_descriptor descriptor{};
+            libusb_get_device_descriptor(event.device, &descriptor);
+            // Named by where it is plugged in: a foreign device is never opened, not even for
+            // its serial.
+            uint8_t ports[7] = {};
+            const int depth = libusb_get_port_numbers(event.device, ports, 7);
+            const std::string chain =
+                BusPortChain(libusb_get_bus_number(event.device), ports, depth > 0 ? depth : 0);
+            char ids[16];
+            std::snprintf(ids, sizeof ids, "%04x:%04x", descriptor.idVendor, descriptor.idProduct);
+            libusb_unref_device(event.device);
+            m_listeners.ReportForeign("USB device " + chain + " (" + ids + ")");
             return;
         }
         case Change::kLeft: {

@@ -1,6 +1,7 @@
 // Arrivals and removals of boot-loader USB devices (those of the match list) through libusb's
-// hot-plug events, reported as device paths. A device's path is worked out when it arrives (its
-// serial can no longer be read once it has gone) and kept for its removal.
+// hot-plug events, reported as device paths; other devices that arrive are reported as foreign. A
+// device's path is worked out when it arrives (its serial can no longer be read once it has gone)
+// and kept for its removal.
 #pragma once
 
 #include <atomic>
@@ -39,7 +40,7 @@ class UsbDeviceMonitor {
     void Stop();
 
   private:
-    enum class Change { kPresent, kArrived, kLeft, kAnnounce };
+    enum class Change { kPresent, kArrived, kLeft, kAnnounce, kForeign };
     struct Event {
         Change change;
         libusb_device* device;  // referenced while queued

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "transport/device_path.h"
+
 namespace varnel {
 
 namespace {
@@ -114,6 +116,7 @@ CWinUsbInterface::~CWinUsbInterface() {
 
 int CWinUsbInterface::Open(const Guid& interfaceClass, const char* devicePath) {
     Close();
+    RecordOpenDenied(false);
     if (interfaceClass != GUID_BOOTLOADER_INTERFACE || !m_pContext) {
         return 0;
     }
@@ -127,8 +130,11 @@ int CWinUsbInterface::Open(const Guid& interfaceClass, const char* devicePath) {
             continue;
         }
         libusb_device_handle* handle = nullptr;
-        const bool opened = libusb_open(list[index], &handle) == LIBUSB_SUCCESS;
-        const std::string path = UsbDevicePathOf(list[index], handle);
+        const int openResult = libusb_open(list[index], &handle);
+        const bool opened = openResult == LIBUSB_SUCCESS;
+        const DeviceIdentity identity = UsbDeviceIdentityOf(list[index], handle);
+        const std::string path =
+            UsbDevicePath(descriptor.idVendor, descriptor.idProduct, UsbInstance(identity));
         if (devicePath != nullptr && path != devicePath) {
             if (opened) {
                 libusb_close(handle);
@@ -139,11 +145,18 @@ int CWinUsbInterface::Open(const Guid& interfaceClass, const char* devicePath) {
             RecordDevicePath(path);
         }
         if (!opened) {
+            if (openResult == LIBUSB_ERROR_ACCESS) {
+                RecordOpenDenied(true);
+            }
             std::printf("FAILED to open %s\n", path.c_str());
             std::fflush(stdout);
             continue;
         }
         taken = TryDevice(handle, path);
+        if (taken) {
+            RecordDevicePath(path);
+            RecordIdentity(identity);
+        }
     }
     if (count > 0) {
         libusb_free_device_list(list, 1);

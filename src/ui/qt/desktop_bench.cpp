@@ -52,9 +52,9 @@ DesktopArguments ParseDesktopArguments(const QStringList& arguments) {
     const QCommandLineOption ttyDir(QStringLiteral("tty-dir"),
                                     QStringLiteral("Directory of the tty nodes (tty transport)."),
                                     QStringLiteral("DIR"), ToQString(kDefaultTtyDirectory));
-    const QCommandLineOption usbId(QStringLiteral("usb-id"),
-                                   QStringLiteral("Boot-loader USB id (libusb transport)."),
-                                   QStringLiteral("VID:PID"));
+    const QCommandLineOption usbId(
+        QStringLiteral("usb-id"), QStringLiteral("Boot-loader USB id (libusb and tty transports)."),
+        QStringLiteral("VID:PID"));
     const QCommandLineOption attachPresent(
         QStringLiteral("attach-present"),
         QStringLiteral("Handsets plugged in before Detect attach when it is pressed."));

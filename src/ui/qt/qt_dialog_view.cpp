@@ -156,6 +156,12 @@ void QtDialogView::SetBkColor(int id, Color color) {
     }
 }
 
+void QtDialogView::SetToolTip(int id, std::string_view text) {
+    if (QWidget* control = Control(id)) {
+        control->setToolTip(ToQString(text));
+    }
+}
+
 void QtDialogView::SetProgressRange(int id, int lower, int upper) {
     if (auto* bar = ControlAs<CTextProgressCtrl>(id)) {
         bar->SetRange(lower, upper);

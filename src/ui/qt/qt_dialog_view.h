@@ -31,6 +31,7 @@ class QtDialogView final : public DialogView {
     bool GetCheck(int id) override;
     void SetTextColor(int id, Color color) override;
     void SetBkColor(int id, Color color) override;
+    void SetToolTip(int id, std::string_view text) override;
     void SetProgressRange(int id, int lower, int upper) override;
     void SetProgressPos(int id, int position) override;
     void ShowProgressText(int id, bool show) override;
