@@ -82,12 +82,17 @@ CommandResult RunCommand(const std::vector<std::string>& argv, size_t outputLimi
     return result;
 }
 
-bool StartDetached(const std::string& path) {
+bool StartDetached(const std::string& path, const std::vector<std::string>& arguments) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         return false;
     }
-    char* const args[] = {const_cast<char*>(path.c_str()), nullptr};
+    // Built before the fork: the child may only make async-signal-safe calls.
+    std::vector<char*> args{const_cast<char*>(path.c_str())};
+    for (const std::string& argument : arguments) {
+        args.push_back(const_cast<char*>(argument.c_str()));
+    }
+    args.push_back(nullptr);
     const pid_t child = fork();
     if (child < 0) {
         const int error = errno;
@@ -114,7 +119,7 @@ bool StartDetached(const std::string& path) {
             dup2(devNull, STDOUT_FILENO);
             dup2(devNull, STDERR_FILENO);
         }
-        execv(path.c_str(), args);
+        execv(path.c_str(), args.data());
         const int error = errno;
         (void)!write(pipeFds[1], &error, sizeof error);
         _exit(127);

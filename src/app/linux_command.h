@@ -17,8 +17,9 @@ struct CommandResult {
 // Runs argv[0] (looked up in PATH) with standard input from /dev/null and waits for it.
 CommandResult RunCommand(const std::vector<std::string>& argv, size_t outputLimit = 65536);
 
-// Starts a program without arguments in a session of its own, not a child of this process, and
-// returns without waiting for it; false (errno set) when it could not be executed.
-bool StartDetached(const std::string& path);
+// Starts a program with these arguments (after its name) in a session of its own, not a child
+// of this process, and returns without waiting for it; false (errno set) when it could not be
+// executed.
+bool StartDetached(const std::string& path, const std::vector<std::string>& arguments = {});
 
 }  // namespace varnel

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +25,8 @@ namespace {
 constexpr char kSystemctl[] = "systemctl";
 // The kernel keeps this many characters of a process name.
 constexpr size_t kKernelNameLength = 15;
+constexpr size_t kMaxStopRecordSize = 65536;
+constexpr size_t kMaxCommandLineSize = 65536;
 
 // The value of `key` in `systemctl show` output; empty when absent.
 std::string_view UnitProperty(std::string_view output, std::string_view key) {
@@ -225,8 +229,10 @@ SyncSoftwareNames LinuxSyncSoftwareNames(const std::string& unit, const std::str
 }
 
 LinuxSyncSoftwareHost::LinuxSyncSoftwareHost(std::string installDirectory,
-                                             uint32_t pendingWaitHintMs)
-    : m_installDirectory(std::move(installDirectory)), m_pendingWaitHintMs(pendingWaitHintMs) {}
+                                             uint32_t pendingWaitHintMs, std::string stopRecordPath)
+    : m_installDirectory(std::move(installDirectory)),
+      m_pendingWaitHintMs(pendingWaitHintMs),
+      m_stopRecordPath(std::move(stopRecordPath)) {}
 
 std::unique_ptr<ServiceManager> LinuxSyncSoftwareHost::OpenServiceManager(uint32_t& error) {
     if (!SystemdRunning()) {
@@ -260,10 +266,9 @@ bool LinuxSyncSoftwareHost::SnapshotProcesses(std::vector<ProcessEntry>& process
         if (!IsAllDigits(name) || name.size() > 9) {
             continue;
         }
-        const uint64_t pid = std::stoull(std::string(name));
-        std::string exeName = ReadProcessName(pid);
-        if (!exeName.empty()) {
-            processes.push_back(ProcessEntry{pid, std::move(exeName)});
+        ProcessEntry process = ReadProcessEntry(std::stoull(std::string(name)));
+        if (!process.strExeFile.empty()) {
+            processes.push_back(std::move(process));
         }
     }
     closedir(proc);
@@ -288,8 +293,67 @@ bool LinuxSyncSoftwareHost::TerminateProcess(const ProcessEntry& process) {
     return terminated;
 }
 
-bool LinuxSyncSoftwareHost::StartProgram(const std::string& path) {
-    return StartDetached(path);
+bool LinuxSyncSoftwareHost::StartProgram(const std::string& path,
+                                         const std::vector<std::string>& arguments) {
+    return StartDetached(path, arguments);
+}
+
+bool LinuxSyncSoftwareHost::ReadStopRecord(std::string& text) {
+    if (m_stopRecordPath.empty()) {
+        return false;
+    }
+    const int fd = open(m_stopRecordPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat info {};
+    const bool trusted = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                         info.st_uid == geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
+                         info.st_size <= static_cast<off_t>(kMaxStopRecordSize);
+    close(fd);
+    if (!trusted) {
+        return false;
+    }
+    text = ReadSmallFile(m_stopRecordPath, kMaxStopRecordSize);
+    return !text.empty();
+}
+
+bool LinuxSyncSoftwareHost::WriteStopRecord(const std::string& text) {
+    if (m_stopRecordPath.empty()) {
+        return true;
+    }
+    if (text.empty()) {
+        return unlink(m_stopRecordPath.c_str()) == 0 || errno == ENOENT;
+    }
+    const size_t slash = m_stopRecordPath.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+        mkdir(m_stopRecordPath.substr(0, slash).c_str(), 0700);
+    }
+    const std::string temporary = m_stopRecordPath + ".new";
+    unlink(temporary.c_str());
+    const int fd =
+        open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return false;
+    }
+    size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t put = write(fd, text.data() + written, text.size() - written);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            break;
+        }
+        written += static_cast<size_t>(put);
+    }
+    const bool complete = written == text.size() && fsync(fd) == 0;
+    close(fd);
+    if (!complete || rename(temporary.c_str(), m_stopRecordPath.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
 }
 
 InstallDirRead LinuxSyncSoftwareHost::ReadInstalledDir(std::string& directory) {
@@ -302,6 +366,43 @@ InstallDirRead LinuxSyncSoftwareHost::ReadInstalledDir(std::string& directory) {
 
 bool SystemdRunning() {
     return access("/run/systemd/system", F_OK) == 0;
+}
+
+ProcessEntry ReadProcessEntry(uint64_t pid) {
+    ProcessEntry process;
+    process.id = pid;
+    process.strExeFile = ReadProcessName(pid);
+    if (process.strExeFile.empty()) {
+        return process;
+    }
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    char target[PATH_MAX];
+    const ssize_t length = readlink(link.c_str(), target, sizeof target);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof target) {
+        return process;
+    }
+    const std::string exePath(target, static_cast<size_t>(length));
+    const size_t slash = exePath.rfind('/');
+    // A script shows its interpreter here, and a replaced program " (deleted)": neither is
+    // what to start again.
+    if (slash == std::string::npos || exePath.substr(slash + 1) != process.strExeFile) {
+        return process;
+    }
+    const std::string commandLine =
+        ReadSmallFile("/proc/" + std::to_string(pid) + "/cmdline", kMaxCommandLineSize + 1);
+    if (commandLine.size() > kMaxCommandLineSize) {
+        return process;
+    }
+    // argv[0], then each argument ended by its NUL.
+    size_t at = commandLine.find('\0');
+    while (at != std::string::npos && at + 1 < commandLine.size()) {
+        const size_t end = commandLine.find('\0', at + 1);
+        process.arguments.push_back(commandLine.substr(
+            at + 1, end == std::string::npos ? std::string::npos : end - at - 1));
+        at = end;
+    }
+    process.strExePath = exePath;
+    return process;
 }
 
 std::string ReadProcessName(uint64_t pid) {

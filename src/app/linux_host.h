@@ -39,8 +39,10 @@ inline constexpr uint32_t kDefaultPendingWaitHintMs = 3000;
 
 class LinuxSyncSoftwareHost final : public SyncSoftwareHost {
   public:
+    // `stopRecordPath`: where the record of what was stopped is kept; empty: no record.
     explicit LinuxSyncSoftwareHost(std::string installDirectory = kDefaultSyncInstallDir,
-                                   uint32_t pendingWaitHintMs = kDefaultPendingWaitHintMs);
+                                   uint32_t pendingWaitHintMs = kDefaultPendingWaitHintMs,
+                                   std::string stopRecordPath = {});
 
     std::unique_ptr<ServiceManager> OpenServiceManager(uint32_t& error) override;
     // "stop UNIT" or "start UNIT": asks systemd without waiting for the unit.
@@ -48,14 +50,26 @@ class LinuxSyncSoftwareHost final : public SyncSoftwareHost {
     bool SnapshotProcesses(std::vector<ProcessEntry>& processes) override;
     // Sends SIGTERM, but only to the same process that the snapshot saw.
     bool TerminateProcess(const ProcessEntry& process) override;
-    bool StartProgram(const std::string& path) override;
+    bool StartProgram(const std::string& path, const std::vector<std::string>& arguments) override;
     InstallDirRead ReadInstalledDir(std::string& directory) override;
     char PathSeparator() const override { return '/'; }
+    // Only a regular file of this user's that no one else may write counts as a record.
+    bool ReadStopRecord(std::string& text) override;
+    // Written whole under another name, then renamed, so a crash never leaves half a record.
+    bool WriteStopRecord(const std::string& text) override;
 
   private:
     const std::string m_installDirectory;
     const uint32_t m_pendingWaitHintMs;
+    const std::string m_stopRecordPath;
 };
+
+// Under /run: gone after a reboot, when nothing stopped is stopped any more.
+inline constexpr char kDefaultStopRecordPath[] = "/run/varnel-downloader/sync-stopped";
+
+// A process as the walk sees it: its name and, for a program (not a script run by an
+// interpreter), its executable and arguments. Empty name when the process is gone.
+ProcessEntry ReadProcessEntry(uint64_t pid);
 
 // Whether systemd runs this system.
 bool SystemdRunning();

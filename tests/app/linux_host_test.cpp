@@ -221,6 +221,67 @@ TEST(LinuxHostTest, ProcessPathStopsAndStartsTheProgramAgain) {
     EXPECT_TRUE(host.TerminateProcess(restarted[0]));
 }
 
+TEST(LinuxHostTest, ProcessPathMatchesTheWholeNameAndRestartsWithTheSameArguments) {
+    ScratchDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string name = "vsl" + std::to_string(getpid());
+    fs::copy_file("/bin/sleep", dir.path() + "/" + name);
+    fs::copy_file("/bin/sleep", dir.path() + "/" + name + "x");
+    const pid_t longer = Spawn({dir.path() + "/" + name + "x", "30"});
+    const pid_t child = Spawn({dir.path() + "/" + name, "31"});
+    ASSERT_GT(longer, 0);
+    ASSERT_GT(child, 0);
+    LinuxSyncSoftwareHost host("/nonexistent");
+    struct Reaper {
+        std::vector<pid_t> pids;
+        ~Reaper() {
+            for (const pid_t pid : pids) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+        }
+    } reaper{{longer, child}};
+    ASSERT_EQ(Named(host, name).size(), 1u);
+
+    FakeClock clock;
+    RecordingLog log;
+    RecordingDebug debug;
+    SyncSoftwareControl control(host, log, debug, clock,
+                                LinuxSyncSoftwareNames("varnel-none.service", name));
+    g_bMgrKilled = 0;
+    control.StopSyncSoftware();
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(kill(longer, 0), 0) << "a name that only starts with the program's is not it";
+
+    control.RestartSyncSoftware();
+    const std::vector<ProcessEntry> restarted = Named(host, name);
+    ASSERT_EQ(restarted.size(), 1u);
+    EXPECT_EQ(restarted[0].strExePath, dir.path() + "/" + name);
+    EXPECT_EQ(restarted[0].arguments, Lines{"31"});
+    EXPECT_TRUE(host.TerminateProcess(restarted[0]));
+}
+
+TEST(LinuxHostTest, StopRecordIsWrittenWholeAndOnlyATrustedOneIsRead) {
+    ScratchDir dir;
+    const std::string path = dir.path() + "/run/record";
+    LinuxSyncSoftwareHost host("/usr/sbin", 3000, path);
+    std::string text;
+    EXPECT_FALSE(host.ReadStopRecord(text));
+    ASSERT_TRUE(host.WriteStopRecord("service\tModemManager.service\n"));
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(host.ReadStopRecord(text));
+    EXPECT_EQ(text, "service\tModemManager.service\n");
+
+    fs::permissions(path, fs::perms::others_write, fs::perm_options::add);
+    EXPECT_FALSE(host.ReadStopRecord(text));
+    ASSERT_TRUE(host.WriteStopRecord(""));
+    EXPECT_FALSE(fs::exists(path));
+    fs::create_symlink("/etc/hostname", path);
+    EXPECT_FALSE(host.ReadStopRecord(text));
+}
+
 TEST(LinuxHostTest, WithoutSystemdTheServicePathOnlyLogs) {
     if (SystemdRunning()) {
         GTEST_SKIP() << "systemd runs here; this checks the path taken without it";
