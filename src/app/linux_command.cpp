@@ -1,14 +1,10 @@
 #include "app/linux_command.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-
-extern char** environ;
 
 namespace varnel {
 
@@ -32,55 +28,6 @@ void CloseQuietly(int fd) {
 }
 
 }  // namespace
-
-CommandResult RunCommand(const std::vector<std::string>& argv, size_t outputLimit) {
-    CommandResult result;
-    if (argv.empty()) {
-        result.spawnError = EINVAL;
-        return result;
-    }
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-        result.spawnError = errno;
-        return result;
-    }
-    std::vector<char*> args;
-    for (const std::string& arg : argv) {
-        args.push_back(const_cast<char*>(arg.c_str()));
-    }
-    args.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
-    pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
-    if (spawned != 0) {
-        close(pipeFds[0]);
-        result.spawnError = spawned;
-        return result;
-    }
-    // Read to the end, so the child never blocks on a full pipe; keep only what the limit allows.
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = read(pipeFds[0], buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        const size_t room = outputLimit - std::min(outputLimit, result.output.size());
-        result.output.append(buffer, std::min(room, static_cast<size_t>(got)));
-    }
-    close(pipeFds[0]);
-    result.exitStatus = WaitForChild(pid);
-    return result;
-}
 
 bool StartDetached(const std::string& path, const std::vector<std::string>& arguments) {
     int pipeFds[2];
