@@ -154,6 +154,7 @@ BenchSetup SimulatedBenchSetup(SimBus& bus, Clock& clock) {
     // The simulator's transport is a file-handle transport, as tty nodes are.
     setup.osPath = LinuxTransport::kTty;
     setup.bControlSyncSoftware = false;
+    setup.strSyncRecordPath.clear();
     setup.clock = &clock;
     setup.makeTransport = [&bus] { return std::make_unique<SimTransport>(bus); };
     setup.registerDevices = [&bus](DeviceEventListener& events, uint32_t&) {
@@ -168,6 +169,7 @@ BenchApplication::BenchApplication(DialogView& view, WindowThread& window, Bench
       m_setup(std::move(setup)),
       m_clock(m_setup.clock != nullptr ? *m_setup.clock : m_systemClock),
       m_versions(m_setup.osPath),
+      m_syncHost(kDefaultSyncInstallDir, kDefaultPendingWaitHintMs, m_setup.strSyncRecordPath),
       m_pDialog([&] {
           WorkerServices tuning;
           tuning.clock = &m_clock;
@@ -182,19 +184,27 @@ BenchApplication::BenchApplication(DialogView& view, WindowThread& window, Bench
           hooks.portWorker = BenchDialog::PortTaggedWorker(DownloadWorkerHook(tuning));
           return std::make_unique<BenchDialog>(view, window, std::move(hooks));
       }()),
-      m_sync(m_syncHost, *m_pDialog, m_debug, m_clock, LinuxSyncSoftwareNames()),
+      m_sync(m_setup.syncHost != nullptr ? *m_setup.syncHost : m_syncHost, *m_pDialog, m_debug,
+             m_clock, LinuxSyncSoftwareNames()),
       m_host(m_versions, m_strings, m_sync),
       m_deviceEvents(*m_pDialog) {}
 
 BenchApplication::~BenchApplication() {
     m_pDialog->Shutdown();
+    // Every way out ends here (close, start-up failure, bad input, a signal that unwinds): the
+    // host is left as it was found. A close has restarted already; this then does nothing.
+    m_sync.RestoreStopped();
 }
 
 bool BenchApplication::Start() {
     BenchDialog& dlg = *m_pDialog;
+    m_sync.RestoreStopRecord();
     if (!m_host.DecideOs(*this)) {
         return false;
     }
+    // systemd, where it runs, is asked to stop and start units; the process walk is for hosts
+    // without it, whichever transport stands for the OS version.
+    m_sync.SetVistaOrLater(SystemdRunning() ? 1 : 0);
     for (int port = 0; port < kPortCount; ++port) {
         auto counter = std::make_unique<CountingTransport>(m_setup.makeTransport());
         m_pCounters[port] = counter.get();

@@ -101,6 +101,11 @@ struct BenchSetup {
     // Whether the host's sync software is stopped and restarted; a simulated bench leaves it
     // alone, since no real handset is there for it to claim.
     bool bControlSyncSoftware = true;
+    // Where what was stopped is recorded until it is started again; a start finds there what a
+    // run that died left stopped, and starts it. Empty: no record.
+    std::string strSyncRecordPath = kDefaultStopRecordPath;
+    // The sync software's host; this system's own when null.
+    SyncSoftwareHost* syncHost = nullptr;
     // Every pause of the window and the workers; real time when null.
     Clock* clock = nullptr;
     // Makes the transport of one port.
@@ -119,13 +124,14 @@ BenchSetup SimulatedBenchSetup(SimBus& bus, Clock& clock);
 class BenchApplication final : private StartupWindow {
   public:
     BenchApplication(DialogView& view, WindowThread& window, BenchSetup setup);
-    // Stops and joins the workers first; the owner unregisters the device events before.
+    // Stops and joins the workers first, then starts again the sync software it stopped; the
+    // owner unregisters the device events before.
     ~BenchApplication() override;
     BenchApplication(const BenchApplication&) = delete;
     BenchApplication& operator=(const BenchApplication&) = delete;
 
-    // The window's initialisation. False when a start-up failure closed the window (its
-    // message box has been shown).
+    // The window's initialisation, after restoring what a run that died left stopped. False when
+    // a start-up failure closed the window (its message box has been shown).
     bool Start();
 
     BenchDialog& Dialog() { return *m_pDialog; }

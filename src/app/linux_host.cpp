@@ -2,17 +2,22 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/utsname.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <utility>
 
 #include "app/linux_command.h"
 
@@ -20,37 +25,10 @@ namespace varnel {
 
 namespace {
 
-constexpr char kSystemctl[] = "systemctl";
 // The kernel keeps this many characters of a process name.
 constexpr size_t kKernelNameLength = 15;
-
-// The value of `key` in `systemctl show` output; empty when absent.
-std::string_view UnitProperty(std::string_view output, std::string_view key) {
-    size_t lineStart = 0;
-    while (lineStart < output.size()) {
-        size_t lineEnd = output.find('\n', lineStart);
-        if (lineEnd == std::string_view::npos) {
-            lineEnd = output.size();
-        }
-        std::string_view line = output.substr(lineStart, lineEnd - lineStart);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        if (line.size() > key.size() && line.substr(0, key.size()) == key &&
-            line[key.size()] == '=') {
-            return line.substr(key.size() + 1);
-        }
-        lineStart = lineEnd + 1;
-    }
-    return {};
-}
-
-uint32_t CommandError(const CommandResult& result) {
-    if (result.spawnError != 0) {
-        return static_cast<uint32_t>(result.spawnError);
-    }
-    return result.exitStatus == 0 ? 0 : SystemctlError(result.output);
-}
+constexpr size_t kMaxStopRecordSize = 65536;
+constexpr size_t kMaxCommandLineSize = 65536;
 
 std::string ReadSmallFile(const std::string& path, size_t limit) {
     std::string content;
@@ -81,24 +59,22 @@ bool IsAllDigits(std::string_view text) {
 // shows it, the request is reported as pending, as a service control manager would.
 class SystemdUnit final : public ServiceHandle {
   public:
-    SystemdUnit(std::string unit, uint32_t pendingWaitHintMs)
-        : m_unit(std::move(unit)), m_pendingWaitHintMs(pendingWaitHintMs) {}
+    SystemdUnit(std::shared_ptr<SystemdBus> bus, std::string unit, uint32_t pendingWaitHintMs)
+        : m_pBus(std::move(bus)), m_unit(std::move(unit)), m_pendingWaitHintMs(pendingWaitHintMs) {}
 
     uint32_t QueryStatus(ServiceStatus& status) override {
-        const CommandResult result = RunCommand(
-            {kSystemctl, "show", "--property=LoadState,ActiveState,ExecMainStatus", "--", m_unit});
-        if (const uint32_t error = CommandError(result); error != 0) {
+        UnitProperties properties;
+        if (const uint32_t error = m_pBus->ReadUnit(m_unit, properties); error != 0) {
             return error;
         }
-        if (const uint32_t error = ParseUnitStatus(result.output, m_pendingWaitHintMs, status);
+        if (const uint32_t error = UnitStatus(properties, m_pendingWaitHintMs, status);
             error != 0) {
             return error;
         }
-        const std::string_view activeState = UnitProperty(result.output, "ActiveState");
         if (m_requested == Request::kStop && status.dwCurrentState == kServiceRunning) {
             status.dwCurrentState = kServiceStopPending;
             status.dwWaitHint = m_pendingWaitHintMs;
-        } else if (m_requested == Request::kStart && activeState == "inactive") {
+        } else if (m_requested == Request::kStart && properties.strActiveState == "inactive") {
             status.dwCurrentState = kServiceStartPending;
             status.dwWaitHint = m_pendingWaitHintMs;
         } else {
@@ -108,7 +84,7 @@ class SystemdUnit final : public ServiceHandle {
     }
 
     uint32_t ControlStop(ServiceStatus& status) override {
-        if (const uint32_t error = Ask("stop"); error != 0) {
+        if (const uint32_t error = m_pBus->StopUnit(m_unit); error != 0) {
             return error;
         }
         m_requested = Request::kStop;
@@ -116,7 +92,7 @@ class SystemdUnit final : public ServiceHandle {
     }
 
     uint32_t Start() override {
-        if (const uint32_t error = Ask("start"); error != 0) {
+        if (const uint32_t error = m_pBus->StartUnit(m_unit); error != 0) {
             return error;
         }
         m_requested = Request::kStart;
@@ -125,27 +101,18 @@ class SystemdUnit final : public ServiceHandle {
 
     uint32_t EnumerateActiveDependents(std::vector<std::string>& names) override {
         // Units stopped along with this one: those that require it or are bound to it.
-        const CommandResult result =
-            RunCommand({kSystemctl, "show", "--property=RequiredBy,BoundBy", "--", m_unit});
-        if (const uint32_t error = CommandError(result); error != 0) {
+        UnitProperties properties;
+        if (const uint32_t error = m_pBus->ReadUnit(m_unit, properties); error != 0) {
             return error;
         }
         names.clear();
-        for (const std::string_view key : {"RequiredBy", "BoundBy"}) {
-            const std::string_view list = UnitProperty(result.output, key);
-            size_t at = 0;
-            while (at < list.size()) {
-                size_t end = list.find(' ', at);
-                if (end == std::string_view::npos) {
-                    end = list.size();
-                }
-                const std::string name(list.substr(at, end - at));
-                at = end + 1;
+        for (const auto* list : {&properties.requiredBy, &properties.boundBy}) {
+            for (const std::string& name : *list) {
                 if (name.size() <= 8 || name.compare(name.size() - 8, 8, ".service") != 0 ||
                     !IsValidUnitName(name)) {
                     continue;
                 }
-                SystemdUnit dependent(name, m_pendingWaitHintMs);
+                SystemdUnit dependent(m_pBus, name, m_pendingWaitHintMs);
                 ServiceStatus status;
                 if (dependent.QueryStatus(status) == 0 &&
                     status.dwCurrentState != kServiceStopped) {
@@ -159,11 +126,7 @@ class SystemdUnit final : public ServiceHandle {
   private:
     enum class Request { kNothing, kStop, kStart };
 
-    uint32_t Ask(const char* verb) {
-        return CommandError(
-            RunCommand({kSystemctl, verb, "--no-block", "--no-ask-password", "--", m_unit}));
-    }
-
+    const std::shared_ptr<SystemdBus> m_pBus;
     const std::string m_unit;
     const uint32_t m_pendingWaitHintMs;
     Request m_requested = Request::kNothing;
@@ -171,7 +134,8 @@ class SystemdUnit final : public ServiceHandle {
 
 class SystemdManager final : public ServiceManager {
   public:
-    explicit SystemdManager(uint32_t pendingWaitHintMs) : m_pendingWaitHintMs(pendingWaitHintMs) {}
+    SystemdManager(std::shared_ptr<SystemdBus> bus, uint32_t pendingWaitHintMs)
+        : m_pBus(std::move(bus)), m_pendingWaitHintMs(pendingWaitHintMs) {}
 
     std::unique_ptr<ServiceHandle> OpenService(const std::string& name, ServiceAccess,
                                                uint32_t& error) override {
@@ -179,7 +143,7 @@ class SystemdManager final : public ServiceManager {
             error = EINVAL;
             return nullptr;
         }
-        auto unit = std::make_unique<SystemdUnit>(name, m_pendingWaitHintMs);
+        auto unit = std::make_unique<SystemdUnit>(m_pBus, name, m_pendingWaitHintMs);
         ServiceStatus status;
         error = unit->QueryStatus(status);
         if (error != 0) {
@@ -189,7 +153,125 @@ class SystemdManager final : public ServiceManager {
     }
 
   private:
+    const std::shared_ptr<SystemdBus> m_pBus;
     const uint32_t m_pendingWaitHintMs;
+};
+
+constexpr char kSystemdService[] = "org.freedesktop.systemd1";
+constexpr char kSystemdPath[] = "/org/freedesktop/systemd1";
+constexpr char kSystemdManager[] = "org.freedesktop.systemd1.Manager";
+constexpr char kSystemdUnit[] = "org.freedesktop.systemd1.Unit";
+constexpr char kSystemdServiceUnit[] = "org.freedesktop.systemd1.Service";
+
+uint32_t BusError(int result, const sd_bus_error& error) {
+    const int errnoValue = sd_bus_error_is_set(&error) ? sd_bus_error_get_errno(&error) : -result;
+    return static_cast<uint32_t>(errnoValue > 0 ? errnoValue : EIO);
+}
+
+std::vector<std::string> TakeStrv(char** list) {
+    std::vector<std::string> strings;
+    for (char** at = list; at != nullptr && *at != nullptr; ++at) {
+        strings.emplace_back(*at);
+        free(*at);
+    }
+    free(list);
+    return strings;
+}
+
+// systemd's manager on the system bus, asked without interactive authentication: a unit that
+// this user may not stop fails with EACCES.
+class SdBusSystemd final : public SystemdBus {
+  public:
+    explicit SdBusSystemd(sd_bus* bus) : m_pBus(bus) {}
+    ~SdBusSystemd() override { sd_bus_flush_close_unref(m_pBus); }
+    SdBusSystemd(const SdBusSystemd&) = delete;
+    SdBusSystemd& operator=(const SdBusSystemd&) = delete;
+
+    uint32_t ReadUnit(const std::string& unit, UnitProperties& properties) override {
+        std::lock_guard lock(m_mutex);
+        std::string path;
+        if (const uint32_t error = UnitPath(unit, path); error != 0) {
+            return error;
+        }
+        sd_bus_error error = SD_BUS_ERROR_NULL;
+        char* text = nullptr;
+        int result = sd_bus_get_property_string(m_pBus, kSystemdService, path.c_str(), kSystemdUnit,
+                                                "LoadState", &error, &text);
+        if (result >= 0) {
+            properties.strLoadState = text;
+            free(text);
+            text = nullptr;
+            result = sd_bus_get_property_string(m_pBus, kSystemdService, path.c_str(), kSystemdUnit,
+                                                "ActiveState", &error, &text);
+        }
+        if (result >= 0) {
+            properties.strActiveState = text;
+            free(text);
+        }
+        for (const auto& [name, list] : {std::pair{"RequiredBy", &properties.requiredBy},
+                                         std::pair{"BoundBy", &properties.boundBy}}) {
+            char** strings = nullptr;
+            if (result >= 0) {
+                result = sd_bus_get_property_strv(m_pBus, kSystemdService, path.c_str(),
+                                                  kSystemdUnit, name, &error, &strings);
+                *list = TakeStrv(strings);
+            }
+        }
+        if (result < 0) {
+            const uint32_t code = BusError(result, error);
+            sd_bus_error_free(&error);
+            return code;
+        }
+        // Units that are no services have no main process: their status stays 0.
+        int32_t exitStatus = 0;
+        if (sd_bus_get_property_trivial(m_pBus, kSystemdService, path.c_str(), kSystemdServiceUnit,
+                                        "ExecMainStatus", &error, 'i', &exitStatus) >= 0) {
+            properties.nExecMainStatus = exitStatus;
+        }
+        sd_bus_error_free(&error);
+        return 0;
+    }
+
+    uint32_t StartUnit(const std::string& unit) override { return Call("StartUnit", unit); }
+    uint32_t StopUnit(const std::string& unit) override { return Call("StopUnit", unit); }
+
+  private:
+    // LoadUnit answers for a unit that does not exist too; its LoadState then says so.
+    uint32_t UnitPath(const std::string& unit, std::string& path) {
+        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_message* reply = nullptr;
+        int result = sd_bus_call_method(m_pBus, kSystemdService, kSystemdPath, kSystemdManager,
+                                        "LoadUnit", &error, &reply, "s", unit.c_str());
+        const char* object = nullptr;
+        if (result >= 0) {
+            result = sd_bus_message_read(reply, "o", &object);
+        }
+        if (result >= 0) {
+            path = object;
+        }
+        const uint32_t code = result < 0 ? BusError(result, error) : 0;
+        sd_bus_message_unref(reply);
+        sd_bus_error_free(&error);
+        return code;
+    }
+
+    // Queues the job and returns; the unit's state shows when it has run.
+    uint32_t Call(const char* method, const std::string& unit) {
+        std::lock_guard lock(m_mutex);
+        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_message* reply = nullptr;
+        const int result =
+            sd_bus_call_method(m_pBus, kSystemdService, kSystemdPath, kSystemdManager, method,
+                               &error, &reply, "ss", unit.c_str(), "replace");
+        const uint32_t code = result < 0 ? BusError(result, error) : 0;
+        sd_bus_message_unref(reply);
+        sd_bus_error_free(&error);
+        return code;
+    }
+
+    // An sd-bus connection is not to be used from two threads at once.
+    std::mutex m_mutex;
+    sd_bus* const m_pBus;
 };
 
 }  // namespace
@@ -225,15 +307,45 @@ SyncSoftwareNames LinuxSyncSoftwareNames(const std::string& unit, const std::str
 }
 
 LinuxSyncSoftwareHost::LinuxSyncSoftwareHost(std::string installDirectory,
-                                             uint32_t pendingWaitHintMs)
-    : m_installDirectory(std::move(installDirectory)), m_pendingWaitHintMs(pendingWaitHintMs) {}
+                                             uint32_t pendingWaitHintMs, std::string stopRecordPath)
+    : m_installDirectory(std::move(installDirectory)),
+      m_pendingWaitHintMs(pendingWaitHintMs),
+      m_stopRecordPath(std::move(stopRecordPath)) {}
 
 std::unique_ptr<ServiceManager> LinuxSyncSoftwareHost::OpenServiceManager(uint32_t& error) {
+    const std::shared_ptr<SystemdBus> bus = Bus(error);
+    if (!bus) {
+        return nullptr;
+    }
+    return std::make_unique<SystemdManager>(bus, m_pendingWaitHintMs);
+}
+
+std::shared_ptr<SystemdBus> LinuxSyncSoftwareHost::Bus(uint32_t& error) {
+    std::lock_guard lock(m_busMutex);
+    if (m_pBus) {
+        return m_pBus;
+    }
     if (!SystemdRunning()) {
         error = EHOSTDOWN;
         return nullptr;
     }
-    return std::make_unique<SystemdManager>(m_pendingWaitHintMs);
+    m_pBus = OpenSystemdBus(error);
+    return m_pBus;
+}
+
+void LinuxSyncSoftwareHost::UseSystemdBus(std::shared_ptr<SystemdBus> bus) {
+    std::lock_guard lock(m_busMutex);
+    m_pBus = std::move(bus);
+}
+
+std::shared_ptr<SystemdBus> OpenSystemdBus(uint32_t& error) {
+    sd_bus* bus = nullptr;
+    const int result = sd_bus_open_system(&bus);
+    if (result < 0) {
+        error = static_cast<uint32_t>(-result);
+        return nullptr;
+    }
+    return std::make_shared<SdBusSystemd>(bus);
 }
 
 void LinuxSyncSoftwareHost::RunNetCommand(const std::string& parameters) {
@@ -243,10 +355,17 @@ void LinuxSyncSoftwareHost::RunNetCommand(const std::string& parameters) {
     }
     const std::string verb = parameters.substr(0, space);
     const std::string unit = parameters.substr(space + 1);
-    if ((verb != "stop" && verb != "start") || !IsValidUnitName(unit) || !SystemdRunning()) {
+    uint32_t error = 0;
+    if ((verb != "stop" && verb != "start") || !IsValidUnitName(unit)) {
         return;
     }
-    RunCommand({kSystemctl, verb, "--no-block", "--no-ask-password", "--", unit});
+    if (const std::shared_ptr<SystemdBus> bus = Bus(error)) {
+        if (verb == "stop") {
+            bus->StopUnit(unit);
+        } else {
+            bus->StartUnit(unit);
+        }
+    }
 }
 
 bool LinuxSyncSoftwareHost::SnapshotProcesses(std::vector<ProcessEntry>& processes) {
@@ -260,10 +379,9 @@ bool LinuxSyncSoftwareHost::SnapshotProcesses(std::vector<ProcessEntry>& process
         if (!IsAllDigits(name) || name.size() > 9) {
             continue;
         }
-        const uint64_t pid = std::stoull(std::string(name));
-        std::string exeName = ReadProcessName(pid);
-        if (!exeName.empty()) {
-            processes.push_back(ProcessEntry{pid, std::move(exeName)});
+        ProcessEntry process = ReadProcessEntry(std::stoull(std::string(name)));
+        if (!process.strExeFile.empty()) {
+            processes.push_back(std::move(process));
         }
     }
     closedir(proc);
@@ -288,8 +406,67 @@ bool LinuxSyncSoftwareHost::TerminateProcess(const ProcessEntry& process) {
     return terminated;
 }
 
-bool LinuxSyncSoftwareHost::StartProgram(const std::string& path) {
-    return StartDetached(path);
+bool LinuxSyncSoftwareHost::StartProgram(const std::string& path,
+                                         const std::vector<std::string>& arguments) {
+    return StartDetached(path, arguments);
+}
+
+bool LinuxSyncSoftwareHost::ReadStopRecord(std::string& text) {
+    if (m_stopRecordPath.empty()) {
+        return false;
+    }
+    const int fd = open(m_stopRecordPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat info {};
+    const bool trusted = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                         info.st_uid == geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
+                         info.st_size <= static_cast<off_t>(kMaxStopRecordSize);
+    close(fd);
+    if (!trusted) {
+        return false;
+    }
+    text = ReadSmallFile(m_stopRecordPath, kMaxStopRecordSize);
+    return !text.empty();
+}
+
+bool LinuxSyncSoftwareHost::WriteStopRecord(const std::string& text) {
+    if (m_stopRecordPath.empty()) {
+        return true;
+    }
+    if (text.empty()) {
+        return unlink(m_stopRecordPath.c_str()) == 0 || errno == ENOENT;
+    }
+    const size_t slash = m_stopRecordPath.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+        mkdir(m_stopRecordPath.substr(0, slash).c_str(), 0700);
+    }
+    const std::string temporary = m_stopRecordPath + ".new";
+    unlink(temporary.c_str());
+    const int fd =
+        open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return false;
+    }
+    size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t put = write(fd, text.data() + written, text.size() - written);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            break;
+        }
+        written += static_cast<size_t>(put);
+    }
+    const bool complete = written == text.size() && fsync(fd) == 0;
+    close(fd);
+    if (!complete || rename(temporary.c_str(), m_stopRecordPath.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
 }
 
 InstallDirRead LinuxSyncSoftwareHost::ReadInstalledDir(std::string& directory) {
@@ -302,6 +479,44 @@ InstallDirRead LinuxSyncSoftwareHost::ReadInstalledDir(std::string& directory) {
 
 bool SystemdRunning() {
     return access("/run/systemd/system", F_OK) == 0;
+}
+
+ProcessEntry ReadProcessEntry(uint64_t pid) {
+    ProcessEntry process;
+    process.id = pid;
+    process.strExeFile = ReadProcessName(pid);
+    if (process.strExeFile.empty()) {
+        return process;
+    }
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    char target[PATH_MAX];
+    const ssize_t length = readlink(link.c_str(), target, sizeof target);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof target) {
+        return process;
+    }
+    const std::string exePath(target, static_cast<size_t>(length));
+    const size_t slash = exePath.rfind('/');
+    // A script shows its interpreter here, and a replaced program " (deleted)": neither is
+    // what to start again.
+    if (slash == std::string::npos || exePath.substr(slash + 1) != process.strExeFile) {
+        return process;
+    }
+    const std::string commandLine =
+        ReadSmallFile("/proc/" + std::to_string(pid) + "/cmdline", kMaxCommandLineSize + 1);
+    // Empty while the program is still being started: what it was started with is unknown.
+    if (commandLine.empty() || commandLine.size() > kMaxCommandLineSize) {
+        return process;
+    }
+    // argv[0], then each argument ended by its NUL.
+    size_t at = commandLine.find('\0');
+    while (at != std::string::npos && at + 1 < commandLine.size()) {
+        const size_t end = commandLine.find('\0', at + 1);
+        process.arguments.push_back(commandLine.substr(
+            at + 1, end == std::string::npos ? std::string::npos : end - at - 1));
+        at = end;
+    }
+    process.strExePath = exePath;
+    return process;
 }
 
 std::string ReadProcessName(uint64_t pid) {
@@ -325,12 +540,12 @@ std::string ReadProcessName(uint64_t pid) {
     return name;
 }
 
-uint32_t ParseUnitStatus(std::string_view showOutput, uint32_t pendingWaitHintMs,
-                         ServiceStatus& status) {
-    if (UnitProperty(showOutput, "LoadState") == "not-found") {
+uint32_t UnitStatus(const UnitProperties& properties, uint32_t pendingWaitHintMs,
+                    ServiceStatus& status) {
+    if (properties.strLoadState == "not-found") {
         return ENOENT;
     }
-    const std::string_view activeState = UnitProperty(showOutput, "ActiveState");
+    const std::string& activeState = properties.strActiveState;
     if (activeState == "active" || activeState == "reloading" || activeState == "refreshing") {
         status.dwCurrentState = kServiceRunning;
     } else if (activeState == "inactive" || activeState == "failed") {
@@ -342,30 +557,13 @@ uint32_t ParseUnitStatus(std::string_view showOutput, uint32_t pendingWaitHintMs
     } else {
         return EPROTO;
     }
-    const int64_t exitStatus = ParseDecimal(UnitProperty(showOutput, "ExecMainStatus"));
-    status.dwWin32ExitCode = static_cast<uint32_t>(
-        std::clamp<int64_t>(exitStatus, 0, std::numeric_limits<uint32_t>::max()));
+    status.dwWin32ExitCode =
+        static_cast<uint32_t>(std::max<int64_t>(properties.nExecMainStatus, 0));
     status.dwCheckPoint = 0;
     const bool pending = status.dwCurrentState == kServiceStartPending ||
                          status.dwCurrentState == kServiceStopPending;
     status.dwWaitHint = pending ? pendingWaitHintMs : 0;
     return 0;
-}
-
-uint32_t SystemctlError(std::string_view output) {
-    const auto says = [output](std::string_view text) {
-        return output.find(text) != std::string_view::npos;
-    };
-    if (says("Access denied") || says("authentication") || says("ermission denied")) {
-        return EACCES;
-    }
-    if (says("not found") || says("not loaded") || says("No such file")) {
-        return ENOENT;
-    }
-    if (says("connect to bus") || says("not been booted with systemd")) {
-        return EHOSTDOWN;
-    }
-    return EIO;
 }
 
 bool IsValidUnitName(std::string_view name) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace varnel {
@@ -29,8 +31,85 @@ std::string UpperCase(std::string text) {
     return text;
 }
 
-bool ContainsProgram(const std::string& upperName, const std::string& program) {
-    return !program.empty() && upperName.find(program) != std::string::npos;
+// The whole name, never a part of it: "XMODEMMANAGER" is not "MODEMMANAGER".
+bool IsProgram(const std::string& upperName, const std::string& program) {
+    return !program.empty() && upperName == program;
+}
+
+// The stop record: one entry a line, fields apart by tabs, each field with '%', tab and line
+// ends written as %XX.
+constexpr char kRecordService[] = "service";
+constexpr char kRecordProgram[] = "program";
+constexpr char kRecordMgr[] = "mgr";
+constexpr char kRecordComm[] = "comm";
+constexpr size_t kMaxRecordFields = 256;
+
+std::string EscapeField(const std::string& field) {
+    std::string escaped;
+    for (const char c : field) {
+        if (c == '%' || c == '\t' || c == '\n' || c == '\r') {
+            escaped += FormatEntry("%%%02X", static_cast<unsigned char>(c));
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// False when the field is not one EscapeField wrote.
+bool UnescapeField(std::string_view field, std::string& text) {
+    text.clear();
+    for (size_t at = 0; at < field.size(); ++at) {
+        if (field[at] != '%') {
+            text += field[at];
+            continue;
+        }
+        if (field.size() - at < 3) {
+            return false;
+        }
+        const int high = HexDigit(field[at + 1]);
+        const int low = HexDigit(field[at + 2]);
+        if (high < 0 || low < 0) {
+            return false;
+        }
+        text += static_cast<char>(high * 16 + low);
+        at += 2;
+    }
+    return true;
+}
+
+bool SplitRecordLine(std::string_view line, std::vector<std::string>& fields) {
+    fields.clear();
+    size_t start = 0;
+    for (;;) {
+        const size_t tab = line.find('\t', start);
+        std::string field;
+        if (fields.size() == kMaxRecordFields ||
+            !UnescapeField(line.substr(start, tab == std::string_view::npos ? tab : tab - start),
+                           field)) {
+            return false;
+        }
+        fields.push_back(std::move(field));
+        if (tab == std::string_view::npos) {
+            return true;
+        }
+        start = tab + 1;
+    }
+}
+
+std::string FileName(const std::string& path, char separator) {
+    const size_t last = path.rfind(separator);
+    return last == std::string::npos ? path : path.substr(last + 1);
 }
 
 // The log lines print codes and status words with %d, as signed numbers.
@@ -57,6 +136,94 @@ void SyncSoftwareControl::RestartSyncSoftware() {
         RestartSyncServices();
     } else {
         RestartSyncPrograms();
+    }
+}
+
+void SyncSoftwareControl::RestoreStopped() {
+    bool services = false;
+    bool programs = false;
+    {
+        std::lock_guard lock(m_recordMutex);
+        services = !m_stoppedServices.empty();
+        programs = m_mgrStopped.bStopped || m_commStopped.bStopped;
+    }
+    if (services) {
+        RestartSyncServices();
+    }
+    if (programs) {
+        RestartSyncPrograms();
+    }
+}
+
+void SyncSoftwareControl::RestoreStopRecord() {
+    std::string text;
+    if (m_host.ReadStopRecord(text)) {
+        AdoptStopRecord(text);
+        RestoreStopped();
+    }
+}
+
+void SyncSoftwareControl::AdoptStopRecord(const std::string& text) {
+    std::lock_guard lock(m_recordMutex);
+    std::vector<std::string> fields;
+    size_t lineStart = 0;
+    while (lineStart < text.size()) {
+        size_t lineEnd = text.find('\n', lineStart);
+        if (lineEnd == std::string::npos) {
+            lineEnd = text.size();
+        }
+        const std::string_view line(text.data() + lineStart, lineEnd - lineStart);
+        lineStart = lineEnd + 1;
+        if (!SplitRecordLine(line, fields)) {
+            continue;
+        }
+        if (fields.size() == 2 && fields[0] == kRecordService && !fields[1].empty()) {
+            m_stoppedServices.insert(fields[1]);
+            continue;
+        }
+        if (fields.size() < 4 || fields[0] != kRecordProgram) {
+            continue;
+        }
+        // Only the programs this tool stops, by their own name, are ever started from a record.
+        const bool mgr = fields[1] == kRecordMgr;
+        const std::string& program = mgr ? m_names.strMgrProgram : m_names.strCommProgram;
+        ProcessEntry process;
+        process.strExeFile = fields[2];
+        process.strExePath = fields[3];
+        process.arguments.assign(fields.begin() + 4, fields.end());
+        if ((!mgr && fields[1] != kRecordComm) ||
+            !IsProgram(UpperCase(process.strExeFile), program) ||
+            (!process.strExePath.empty() &&
+             FileName(process.strExePath, m_host.PathSeparator()) != process.strExeFile)) {
+            continue;
+        }
+        (mgr ? g_szMgrExe : g_szCommExe).Set(process.strExeFile.substr(0, kMaxExeNameLength));
+        StoppedProgram& stopped = mgr ? m_mgrStopped : m_commStopped;
+        stopped.bStopped = true;
+        stopped.process = std::move(process);
+    }
+}
+
+void SyncSoftwareControl::SaveStopRecordLocked() {
+    std::string text;
+    for (const std::string& service : m_stoppedServices) {
+        text += std::string(kRecordService) + '\t' + EscapeField(service) + '\n';
+    }
+    for (const auto& [kind, stopped] :
+         {std::pair{kRecordMgr, &m_mgrStopped}, std::pair{kRecordComm, &m_commStopped}}) {
+        if (!stopped->bStopped) {
+            continue;
+        }
+        const ProcessEntry& process = stopped->process;
+        text += std::string(kRecordProgram) + '\t' + kind + '\t' + EscapeField(process.strExeFile) +
+                '\t' + EscapeField(process.strExePath);
+        for (const std::string& argument : process.arguments) {
+            text += '\t' + EscapeField(argument);
+        }
+        text += '\n';
+    }
+    if (!m_host.WriteStopRecord(text)) {
+        m_debug.OutputDebugString("FAILED write stop record\r\n");
     }
 }
 
@@ -97,17 +264,17 @@ void SyncSoftwareControl::StopSyncPrograms() {
         std::atomic<int>* killed = nullptr;
         SharedText* exeName = nullptr;
         const std::string* program = nullptr;
-        bool* toRestart = nullptr;
-        if (ContainsProgram(upperName, m_names.strMgrProgram)) {
+        StoppedProgram* stopped = nullptr;
+        if (IsProgram(upperName, m_names.strMgrProgram)) {
             killed = &g_bMgrKilled;
             exeName = &g_szMgrExe;
             program = &m_names.strMgrProgram;
-            toRestart = &m_bMgrToRestart;
-        } else if (ContainsProgram(upperName, m_names.strCommProgram)) {
+            stopped = &m_mgrStopped;
+        } else if (IsProgram(upperName, m_names.strCommProgram)) {
             killed = &g_bCommKilled;
             exeName = &g_szCommExe;
             program = &m_names.strCommProgram;
-            toRestart = &m_bCommToRestart;
+            stopped = &m_commStopped;
         }
         if (killed != nullptr) {
             m_debug.OutputDebugString(FormatEntry("%s to kill\r\n", program->c_str()));
@@ -115,7 +282,7 @@ void SyncSoftwareControl::StopSyncPrograms() {
             if (m_host.TerminateProcess(process)) {
                 exeName->Set(process.strExeFile.substr(0, kMaxExeNameLength));
                 *killed = 1;
-                RecordKilled(*toRestart);
+                RecordKilled(*stopped, process);
                 m_debug.OutputDebugString("kill OK\r\n");
             }
         }
@@ -130,6 +297,7 @@ void SyncSoftwareControl::RestartSyncServices() {
     {
         std::lock_guard lock(m_recordMutex);
         stopped.swap(m_stoppedServices);
+        SaveStopRecordLocked();
     }
     ClearKilledFlags();
     const bool mainStopped = stopped.count(m_names.strMainService) != 0;
@@ -145,12 +313,13 @@ void SyncSoftwareControl::RestartSyncServices() {
 }
 
 void SyncSoftwareControl::RestartSyncPrograms() {
-    bool restartMgr = false;
-    bool restartComm = false;
+    StoppedProgram mgr;
+    StoppedProgram comm;
     {
         std::lock_guard lock(m_recordMutex);
-        std::swap(restartMgr, m_bMgrToRestart);
-        std::swap(restartComm, m_bCommToRestart);
+        std::swap(mgr, m_mgrStopped);
+        std::swap(comm, m_commStopped);
+        SaveStopRecordLocked();
     }
     // Started again, nothing stands terminated: the next walk looks at every process.
     ClearKilledFlags();
@@ -167,27 +336,37 @@ void SyncSoftwareControl::RestartSyncPrograms() {
             m_debug.OutputDebugString("FAILED get InstalledDir\r\n");
             break;
     }
-    if (restartMgr) {
-        RestartProgram(g_szMgrExe, directory, haveDirectory, "FAILED Create Process1\r\n");
+    if (mgr.bStopped) {
+        RestartProgram(mgr, directory, haveDirectory, "FAILED Create Process1\r\n");
     }
-    if (restartComm) {
-        RestartProgram(g_szCommExe, directory, haveDirectory, "FAILED Create Process2\r\n");
+    if (comm.bStopped) {
+        RestartProgram(comm, directory, haveDirectory, "FAILED Create Process2\r\n");
     }
 }
 
-void SyncSoftwareControl::RestartProgram(const SharedText& exeName, const std::string& directory,
-                                         bool haveDirectory, const char* failureLine) {
-    const std::string name = exeName.Get();
-    // Without the install directory there is no program to start, only a guess at one.
-    if (!haveDirectory || name.empty() ||
-        !m_host.StartProgram(directory + m_host.PathSeparator() + name)) {
+void SyncSoftwareControl::RestartProgram(const StoppedProgram& program,
+                                         const std::string& directory, bool haveDirectory,
+                                         const char* failureLine) {
+    const ProcessEntry& process = program.process;
+    const std::string name = process.strExeFile.substr(0, kMaxExeNameLength);
+    // Started again the way it was started when the host could tell; otherwise from the install
+    // directory, and without that there is no program to start, only a guess at one.
+    bool started = false;
+    if (!process.strExePath.empty()) {
+        started = m_host.StartProgram(process.strExePath, process.arguments);
+    } else if (haveDirectory && !name.empty()) {
+        started = m_host.StartProgram(directory + m_host.PathSeparator() + name, {});
+    }
+    if (!started) {
         m_debug.OutputDebugString(failureLine);
     }
 }
 
-void SyncSoftwareControl::RecordKilled(bool& toRestart) {
+void SyncSoftwareControl::RecordKilled(StoppedProgram& stopped, const ProcessEntry& process) {
     std::lock_guard lock(m_recordMutex);
-    toRestart = true;
+    stopped.bStopped = true;
+    stopped.process = process;
+    SaveStopRecordLocked();
 }
 
 bool SyncSoftwareControl::IsServiceActive(const std::string& name) {
@@ -207,7 +386,9 @@ bool SyncSoftwareControl::IsServiceActive(const std::string& name) {
 
 void SyncSoftwareControl::RecordStopped(const std::string& service) {
     std::lock_guard lock(m_recordMutex);
-    m_stoppedServices.insert(service);
+    if (m_stoppedServices.insert(service).second) {
+        SaveStopRecordLocked();
+    }
 }
 
 uint32_t SyncSoftwareControl::StopPause(uint32_t waitHint, uint64_t startTick) {

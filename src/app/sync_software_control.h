@@ -55,6 +55,12 @@ class SyncSoftwareControl final : public SyncSoftware {
 
     void StopSyncSoftware() override;
     void RestartSyncSoftware() override;
+    // Starts again whatever this tool stopped and has not started yet, services and programs
+    // alike; every way out of a program calls it. Does nothing when nothing is stopped.
+    void RestoreStopped();
+    // At start: takes over what the host's stop record names (a run that died before it could
+    // restore) and starts it again.
+    void RestoreStopRecord();
     KilledFlags SaveKilledFlags() override;
     void ClearKilledFlags() override;
     void RestoreKilledFlags(const KilledFlags& saved) override;
@@ -72,12 +78,20 @@ class SyncSoftwareControl final : public SyncSoftware {
     void RestartSyncPrograms();
     // Whether the service is anything but stopped or stopping, asked without logging.
     bool IsServiceActive(const std::string& name);
-    void RestartProgram(const SharedText& exeName, const std::string& directory, bool haveDirectory,
-                        const char* failureLine);
+    struct StoppedProgram {
+        bool bStopped = false;
+        ProcessEntry process;  // as the walk saw it, for starting it the same way
+    };
+    void RestartProgram(const StoppedProgram& program, const std::string& directory,
+                        bool haveDirectory, const char* failureLine);
     uint32_t StopPause(uint32_t waitHint, uint64_t startTick);
     uint64_t ElapsedSince(uint64_t startTick) { return m_clock.TickCount() - startTick; }
     void RecordStopped(const std::string& service);
-    void RecordKilled(bool& toRestart);
+    void RecordKilled(StoppedProgram& stopped, const ProcessEntry& process);
+    // Writes what is stopped now to the host's stop record; the caller holds m_recordMutex.
+    void SaveStopRecordLocked();
+    // Takes over the entries of a stop record that name what this tool may have stopped.
+    void AdoptStopRecord(const std::string& text);
 
     SyncSoftwareHost& m_host;
     MainLogSink& m_mainLog;
@@ -90,8 +104,8 @@ class SyncSoftwareControl final : public SyncSoftware {
     // reattach of several workers at once clears and restores.
     std::mutex m_recordMutex;
     std::set<std::string> m_stoppedServices;
-    bool m_bMgrToRestart = false;
-    bool m_bCommToRestart = false;
+    StoppedProgram m_mgrStopped;
+    StoppedProgram m_commStopped;
 };
 
 }  // namespace varnel

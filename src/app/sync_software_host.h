@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace varnel {
@@ -55,8 +56,20 @@ class ServiceManager {
 };
 
 struct ProcessEntry {
+    ProcessEntry() = default;
+    ProcessEntry(uint64_t processId, std::string exeFile, std::string exePath = {},
+                 std::vector<std::string> startArguments = {})
+        : id(processId),
+          strExeFile(std::move(exeFile)),
+          strExePath(std::move(exePath)),
+          arguments(std::move(startArguments)) {}
+
     uint64_t id = 0;
     std::string strExeFile;  // the executable's file name as the process table reports it
+    // How it was started, where the host can tell: the executable's full path and the arguments
+    // after the program's name. An empty path: started again from the install directory.
+    std::string strExePath;
+    std::vector<std::string> arguments;
 };
 
 enum class InstallDirRead { kRead, kKeyFailed, kValueFailed };
@@ -73,11 +86,18 @@ class SyncSoftwareHost {
     virtual bool SnapshotProcesses(std::vector<ProcessEntry>& processes) = 0;
     // True when the process was found still running and terminated.
     virtual bool TerminateProcess(const ProcessEntry& process) = 0;
-    // Starts a program without arguments and does not wait for it.
-    virtual bool StartProgram(const std::string& path) = 0;
+    // Starts a program with these arguments and does not wait for it.
+    virtual bool StartProgram(const std::string& path,
+                              const std::vector<std::string>& arguments) = 0;
     // The directory the sync programs were installed in.
     virtual InstallDirRead ReadInstalledDir(std::string& directory) = 0;
     virtual char PathSeparator() const = 0;
+
+    // The record of what this tool stopped, kept where it outlives the process, so that a start
+    // after a crash can restore it. False when there is none or it cannot be trusted.
+    virtual bool ReadStopRecord(std::string& text) = 0;
+    // An empty text removes the record. False when it could not be written.
+    virtual bool WriteStopRecord(const std::string& text) = 0;
 };
 
 // Lines for a developer's debugger, never shown to the operator.

@@ -22,7 +22,8 @@ inline constexpr Color kColorFinished = Rgb(0, 0, 255);
 inline constexpr Color kColorFailed = Rgb(255, 0, 0);
 
 enum class MessageIcon { kNone, kExclamation, kQuestion, kError };
-enum class MessageButtons { kOk, kOkCancel };
+// kOkCancelDefaultCancel: Return and Escape both answer Cancel, for questions whose OK undoes work.
+enum class MessageButtons { kOk, kOkCancel, kOkCancelDefaultCancel };
 enum class MessageResult { kOk, kCancel };
 
 // A port's log as the log window shows it.

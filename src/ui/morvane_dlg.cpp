@@ -76,6 +76,9 @@ bool IsValidPort(int port) {
     return port >= 0 && port < kPortCount;
 }
 
+// The worker that runs on this thread, as StartWorker numbered it; 0 on every other thread.
+thread_local uint64_t t_qwWorkerId = 0;
+
 }  // namespace
 
 // Holds created workers until every one of a start exists, then lets them all run at once.
@@ -272,7 +275,15 @@ void CMorvaneDlg::OnSeeLog(int port) {
 // --- Status reports ---
 
 void CMorvaneDlg::SendDownloadStatus(uint32_t code, uint32_t param) {
-    m_window.Send([this, code, param] { OnDownloadStatus(code, param); });
+    const uint64_t workerId = t_qwWorkerId;
+    m_window.Send([this, code, param, workerId] {
+        // A worker whose slot a reset has cleared no longer speaks for that port.
+        const int port = StatusPort(param);
+        if (workerId != 0 && IsValidPort(port) && m_pWorker[port].qwId != workerId) {
+            return;
+        }
+        OnDownloadStatus(code, param);
+    });
 }
 
 void CMorvaneDlg::OnDownloadStatus(uint32_t code, uint32_t param) {
@@ -337,9 +348,11 @@ void CMorvaneDlg::OnSelectionStatus(uint32_t code, uint32_t param) {
 
 void CMorvaneDlg::OnAllFinished() {
     AppendMainLogText("[Success] All Download finished. \r\n");
+    AppendMainLog("[Result] %d finished, %d failed\r\n", m_nFinished, m_nFailed);
     EnableJobControls(true);
     m_view.EnableControl(IDC_DETECT, false);
     m_view.EnableControl(IDC_START_DOWNLOADING, false);
+    m_view.EnableControl(IDC_MODE_SELECT, true);
 }
 
 void CMorvaneDlg::EnableJobControls(bool enable) {
@@ -391,10 +404,13 @@ void CMorvaneDlg::OnStartDownloading() {
 void CMorvaneDlg::StartWorker(int port, const std::shared_ptr<StartGate>& gate) {
     RetireWorker(port);
     auto ended = std::make_shared<std::atomic<bool>>(false);
+    const uint64_t id = ++m_qwLastWorkerId;
     // The worker runs on its own copy of the parameter, so a later job on the same port can
     // refill m_ThreadParam while this thread is still returning.
+    m_pWorker[port].qwId = id;
     m_pWorker[port].thread = std::thread(
-        [gate, ended, param = m_ThreadParam[port], body = m_hooks.portWorker]() mutable {
+        [gate, ended, id, param = m_ThreadParam[port], body = m_hooks.portWorker]() mutable {
+            t_qwWorkerId = id;
             if (gate->Wait() && body) {
                 body(param);
             }
@@ -564,6 +580,8 @@ void CMorvaneDlg::OnDetect() {
     m_view.EnableControl(IDC_RESET_ALL, true);
     m_view.EnableControl(IDC_LANGUAGE_SELECT, false);
     m_view.EnableControl(IDC_CSC_FILE_SELECT, false);
+    // Switching to NORMAL resets every port: not while a job may start or run.
+    m_view.EnableControl(IDC_MODE_SELECT, false);
     if (m_hooks.stopSyncSoftware) {
         m_hooks.stopSyncSoftware();
     }
@@ -636,7 +654,7 @@ bool CMorvaneDlg::OnClose() {
     const bool jobRunning = m_nDetected != 0 && m_nFinished + m_nFailed != m_nDetected;
     if (jobRunning &&
         m_view.MessageBox("Now Downloading! Quit Anyway?", "Confirm", MessageIcon::kQuestion,
-                          MessageButtons::kOkCancel) != MessageResult::kOk) {
+                          MessageButtons::kOkCancelDefaultCancel) != MessageResult::kOk) {
         return false;
     }
     Shutdown();

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -182,6 +183,7 @@ class CMorvaneDlg : public DownloadJob, public StatusSink, public MainLogSink {
     struct PortWorker {
         std::thread thread;
         std::shared_ptr<std::atomic<bool>> pEnded;
+        uint64_t qwId = 0;  // 0 when no worker runs for the port
     };
 
     void AppendToEdit(EditLog& log, std::string_view entry);
@@ -209,6 +211,7 @@ class CMorvaneDlg : public DownloadJob, public StatusSink, public MainLogSink {
     PortWorker m_pWorker[kPortCount];
     // Workers of cleared slots; joined once they have ended, or at shutdown.
     std::vector<PortWorker> m_RetiredWorkers;
+    uint64_t m_qwLastWorkerId = 0;
     std::shared_ptr<StartGate> m_pStartGate;
     std::atomic<bool> m_bStopRequested{false};
     std::unique_ptr<CscView> m_pCscView;

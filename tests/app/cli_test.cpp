@@ -29,6 +29,11 @@ using ::testing::StartsWith;
 
 constexpr char kProgram[] = VARNEL_CLI_PROGRAM;
 constexpr char kAllFinished[] = "[Success] All Download finished. \n";
+// The job's outcome follows that line.
+std::string AllFinished(int finished, int failed) {
+    return kAllFinished + ("[Result] " + std::to_string(finished) + " finished, " +
+                           std::to_string(failed) + " failed\n");
+}
 
 // Handsets that answer at once and pauses a hundred times shorter: jobs take moments.
 const std::vector<std::string> kFastBench = {"--sim-round-trip", "0",  "--sim-flash-rate", "0",
@@ -137,7 +142,7 @@ TEST_F(CliTest, EightPortJobFlashesEveryImageAndReportsWhatItDid) {
                                     Out("main.log")});
 
     ASSERT_EQ(result.nExitStatus, 0) << result.strErr;
-    EXPECT_THAT(result.strOut, EndsWith(kAllFinished));
+    EXPECT_THAT(result.strOut, EndsWith(AllFinished(8, 0)));
     EXPECT_THAT(result.strOut, Not(HasSubstr("\r")));
     EXPECT_THAT(result.strErr, HasSubstr("finished: 8 finished, 0 failed, 8 attached"));
     EXPECT_EQ(ReadText(Out("main.log")), result.strOut);
@@ -227,7 +232,7 @@ TEST_F(CliTest, FailingPortTurnsTheJobRedWhileTheOthersFinish) {
              "1:wrong-chunk-sum=2", "--report", Out("report.json"), "--port-logs", Out("ports")});
 
     EXPECT_EQ(result.nExitStatus, 1) << result.strErr;
-    EXPECT_THAT(result.strOut, EndsWith(kAllFinished));
+    EXPECT_THAT(result.strOut, EndsWith(AllFinished(2, 1)));
     // The summary's line of the failed port.
     const size_t line = result.strErr.find("\nPDA 1 ");
     ASSERT_NE(line, std::string::npos) << result.strErr;
@@ -332,7 +337,7 @@ TEST_F(CliTest, DetectTimeoutStartsWithTheHandsetsThereOrEndsWhenThereAreNone) {
         Run({"--pda", pdaPath, "--skip-boot-wait", "--simulate", "2", "--ports", "3",
              "--detect-timeout", "1", "--report", Out("fewer.json")});
     EXPECT_EQ(fewer.nExitStatus, 3) << fewer.strErr;
-    EXPECT_THAT(fewer.strOut, EndsWith(kAllFinished));
+    EXPECT_THAT(fewer.strOut, EndsWith(AllFinished(2, 0)));
     EXPECT_THAT(fewer.strErr, HasSubstr("varnel-cli: 2 of the 3 handsets of --ports attached"));
     const nlohmann::json fewerReport = Report("fewer.json");
     EXPECT_EQ(fewerReport["result"], "fewer handsets");

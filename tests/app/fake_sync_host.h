@@ -48,6 +48,7 @@ class FakeSyncHost final : public SyncSoftwareHost {
     InstallDirRead installDirRead = InstallDirRead::kRead;
     std::string installDir = "C:\\Program Files\\Sync";
     bool startProgramFails = false;
+    std::string stopRecord;  // what outlives the process; empty: none
 
     // --- Record ---
     std::vector<std::string> netCommands;
@@ -104,12 +105,28 @@ class FakeSyncHost final : public SyncSoftwareHost {
         return true;
     }
 
-    bool StartProgram(const std::string& path) override {
+    bool StartProgram(const std::string& path, const std::vector<std::string>& arguments) override {
         std::lock_guard lock(m_mutex);
         if (startProgramFails) {
             return false;
         }
-        startedPrograms.push_back(path);
+        std::string started = path;
+        for (const std::string& argument : arguments) {
+            started += " " + argument;
+        }
+        startedPrograms.push_back(started);
+        return true;
+    }
+
+    bool ReadStopRecord(std::string& text) override {
+        std::lock_guard lock(m_mutex);
+        text = stopRecord;
+        return !stopRecord.empty();
+    }
+
+    bool WriteStopRecord(const std::string& text) override {
+        std::lock_guard lock(m_mutex);
+        stopRecord = text;
         return true;
     }
 

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "app/linux_command.h"
@@ -71,38 +72,19 @@ std::vector<ProcessEntry> Named(LinuxSyncSoftwareHost& host, const std::string& 
     return found;
 }
 
-TEST(LinuxHostTest, UnitStatusFromSystemctlShow) {
+TEST(LinuxHostTest, UnitStatusFromTheManagersPropertiesAndUnitNames) {
     ServiceStatus status;
-    EXPECT_EQ(
-        ParseUnitStatus("LoadState=loaded\nActiveState=active\nExecMainStatus=0\n", 3000, status),
-        0u);
+    EXPECT_EQ(UnitStatus({"loaded", "active", 0, {}, {}}, 3000, status), 0u);
     EXPECT_EQ(status.dwCurrentState, kServiceRunning);
     EXPECT_EQ(status.dwWaitHint, 0u);
-
-    EXPECT_EQ(ParseUnitStatus("ActiveState=deactivating\n", 2500, status), 0u);
+    EXPECT_EQ(UnitStatus({"loaded", "deactivating", 0, {}, {}}, 2500, status), 0u);
     EXPECT_EQ(status.dwCurrentState, kServiceStopPending);
     EXPECT_EQ(status.dwWaitHint, 2500u);
-
-    EXPECT_EQ(ParseUnitStatus("ActiveState=failed\nExecMainStatus=217\n", 3000, status), 0u);
+    EXPECT_EQ(UnitStatus({"loaded", "failed", 217, {}, {}}, 3000, status), 0u);
     EXPECT_EQ(status.dwCurrentState, kServiceStopped);
     EXPECT_EQ(status.dwWin32ExitCode, 217u);
-
-    EXPECT_EQ(ParseUnitStatus("LoadState=not-found\nActiveState=inactive\n", 3000, status),
-              static_cast<uint32_t>(ENOENT));
-    EXPECT_EQ(ParseUnitStatus("Failed to connect to bus: Host is down\n", 3000, status),
-              static_cast<uint32_t>(EPROTO));
-    // A key must match whole: "SubActiveState" is not "ActiveState".
-    EXPECT_EQ(ParseUnitStatus("SubActiveState=active\n", 3000, status),
-              static_cast<uint32_t>(EPROTO));
-}
-
-TEST(LinuxHostTest, SystemctlErrorsAndUnitNames) {
-    EXPECT_EQ(SystemctlError("Failed to stop x.service: Access denied\n"), uint32_t{EACCES});
-    EXPECT_EQ(SystemctlError("Failed to start x.service: Unit x.service not found.\n"),
-              uint32_t{ENOENT});
-    EXPECT_EQ(SystemctlError("System has not been booted with systemd as init system (PID 1)."),
-              uint32_t{EHOSTDOWN});
-    EXPECT_EQ(SystemctlError("something else"), uint32_t{EIO});
+    EXPECT_EQ(UnitStatus({"not-found", "inactive", 0, {}, {}}, 3000, status), uint32_t{ENOENT});
+    EXPECT_EQ(UnitStatus({"loaded", "", 0, {}, {}}, 3000, status), uint32_t{EPROTO});
 
     EXPECT_TRUE(IsValidUnitName("ModemManager.service"));
     EXPECT_TRUE(IsValidUnitName("getty@tty1.service"));
@@ -110,6 +92,70 @@ TEST(LinuxHostTest, SystemctlErrorsAndUnitNames) {
     EXPECT_FALSE(IsValidUnitName("--host=elsewhere"));
     EXPECT_FALSE(IsValidUnitName("a b.service"));
     EXPECT_FALSE(IsValidUnitName("x;reboot"));
+}
+
+// systemd's manager as the bus shows it: jobs run at once, every call is recorded.
+class FakeSystemdBus final : public SystemdBus {
+  public:
+    std::map<std::string, UnitProperties> units;
+    Lines calls;
+    uint32_t stopError = 0;
+
+    uint32_t ReadUnit(const std::string& unit, UnitProperties& properties) override {
+        const auto found = units.find(unit);
+        properties = found != units.end() ? found->second
+                                          : UnitProperties{"not-found", "inactive", 0, {}, {}};
+        return 0;
+    }
+    uint32_t StartUnit(const std::string& unit) override {
+        calls.push_back("start " + unit);
+        units[unit].strActiveState = "active";
+        return 0;
+    }
+    uint32_t StopUnit(const std::string& unit) override {
+        calls.push_back("stop " + unit);
+        if (stopError == 0) {
+            units[unit].strActiveState = "inactive";
+        }
+        return stopError;
+    }
+};
+
+TEST(LinuxHostTest, ServicePathStopsAndStartsTheUnitsOverTheBus) {
+    auto bus = std::make_shared<FakeSystemdBus>();
+    bus->units["ModemManager.service"] = {"loaded", "active", 0, {}, {}};
+    LinuxSyncSoftwareHost host;
+    host.UseSystemdBus(bus);
+    FakeClock clock;
+    RecordingLog log;
+    RecordingDebug debug;
+    SyncSoftwareControl control(host, log, debug, clock, LinuxSyncSoftwareNames());
+    control.SetVistaOrLater(1);
+    control.StopSyncSoftware();
+    EXPECT_EQ(bus->calls, Lines{"stop ModemManager.service"});
+    EXPECT_EQ(bus->units["ModemManager.service"].strActiveState, "inactive");
+
+    control.RestoreStopped();
+    EXPECT_EQ(bus->calls, (Lines{"stop ModemManager.service", "start ModemManager.service",
+                                 "start ModemManager.service"}));
+    EXPECT_EQ(bus->units["ModemManager.service"].strActiveState, "active");
+}
+
+TEST(LinuxHostTest, AUnitThatMayNotBeStoppedIsLoggedAndNotStartedAgain) {
+    auto bus = std::make_shared<FakeSystemdBus>();
+    bus->units["ModemManager.service"] = {"loaded", "active", 0, {}, {}};
+    bus->stopError = EACCES;
+    LinuxSyncSoftwareHost host;
+    host.UseSystemdBus(bus);
+    FakeClock clock;
+    RecordingLog log;
+    RecordingDebug debug;
+    SyncSoftwareControl control(host, log, debug, clock, LinuxSyncSoftwareNames());
+    control.SetVistaOrLater(1);
+    control.StopSyncSoftware();
+    EXPECT_EQ(log.Entries(), Lines{FormatEntry("ControlService failed (%d)\r\n", EACCES)});
+    control.RestoreStopped();
+    EXPECT_EQ(bus->calls, (Lines{"stop ModemManager.service", "stop ModemManager.service"}));
 }
 
 TEST(LinuxHostTest, VersionStandsForTheTransportAndNamesTheKernel) {
@@ -127,17 +173,7 @@ TEST(LinuxHostTest, VersionStandsForTheTransportAndNamesTheKernel) {
     EXPECT_EQ(FormatOsSetupLine(version, 0), "[Setup] Linux " + release + " \r\n");
 }
 
-TEST(LinuxHostTest, CommandsReportOutputStatusAndMissingPrograms) {
-    const CommandResult echoed = RunCommand({"sh", "-c", "echo out; echo err >&2; exit 3"});
-    EXPECT_EQ(echoed.spawnError, 0);
-    EXPECT_EQ(echoed.exitStatus, 3);
-    EXPECT_EQ(echoed.output, "out\nerr\n");
-
-    const CommandResult limited = RunCommand({"sh", "-c", "yes | head -c 100000"}, 10);
-    EXPECT_EQ(limited.exitStatus, 0);
-    EXPECT_EQ(limited.output.size(), 10u);
-
-    EXPECT_EQ(RunCommand({"varnel-no-such-program"}).spawnError, ENOENT);
+TEST(LinuxHostTest, AProgramThatCannotBeExecutedIsNotStarted) {
     EXPECT_FALSE(StartDetached("/nonexistent/varnel-program"));
 }
 
@@ -219,6 +255,73 @@ TEST(LinuxHostTest, ProcessPathStopsAndStartsTheProgramAgain) {
     ASSERT_EQ(restarted.size(), 1u);
     EXPECT_NE(restarted[0].id, static_cast<uint64_t>(child));
     EXPECT_TRUE(host.TerminateProcess(restarted[0]));
+}
+
+TEST(LinuxHostTest, ProcessPathMatchesTheWholeNameAndRestartsWithTheSameArguments) {
+    ScratchDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string name = "vsl" + std::to_string(getpid());
+    fs::copy_file("/bin/sleep", dir.path() + "/" + name);
+    fs::copy_file("/bin/sleep", dir.path() + "/" + name + "x");
+    const pid_t longer = Spawn({dir.path() + "/" + name + "x", "30"});
+    const pid_t child = Spawn({dir.path() + "/" + name, "31"});
+    ASSERT_GT(longer, 0);
+    ASSERT_GT(child, 0);
+    LinuxSyncSoftwareHost host("/nonexistent");
+    struct Reaper {
+        std::vector<pid_t> pids;
+        ~Reaper() {
+            for (const pid_t pid : pids) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+        }
+    } reaper{{longer, child}};
+    ASSERT_EQ(Named(host, name).size(), 1u);
+
+    FakeClock clock;
+    RecordingLog log;
+    RecordingDebug debug;
+    SyncSoftwareControl control(host, log, debug, clock,
+                                LinuxSyncSoftwareNames("varnel-none.service", name));
+    g_bMgrKilled = 0;
+    control.StopSyncSoftware();
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(kill(longer, 0), 0) << "a name that only starts with the program's is not it";
+
+    control.RestartSyncSoftware();
+    // Its name shows as soon as it runs, its command line a moment later.
+    std::vector<ProcessEntry> restarted = Named(host, name);
+    for (int poll = 0; poll < 100 && restarted.size() == 1 && restarted[0].arguments.empty();
+         ++poll) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        restarted = Named(host, name);
+    }
+    ASSERT_EQ(restarted.size(), 1u);
+    EXPECT_EQ(restarted[0].strExePath, dir.path() + "/" + name);
+    EXPECT_EQ(restarted[0].arguments, Lines{"31"});
+    EXPECT_TRUE(host.TerminateProcess(restarted[0]));
+}
+
+TEST(LinuxHostTest, StopRecordIsWrittenWholeAndOnlyATrustedOneIsRead) {
+    ScratchDir dir;
+    const std::string path = dir.path() + "/run/record";
+    LinuxSyncSoftwareHost host("/usr/sbin", 3000, path);
+    std::string text;
+    EXPECT_FALSE(host.ReadStopRecord(text));
+    ASSERT_TRUE(host.WriteStopRecord("service\tModemManager.service\n"));
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(host.ReadStopRecord(text));
+    EXPECT_EQ(text, "service\tModemManager.service\n");
+
+    fs::permissions(path, fs::perms::others_write, fs::perm_options::add);
+    EXPECT_FALSE(host.ReadStopRecord(text));
+    ASSERT_TRUE(host.WriteStopRecord(""));
+    EXPECT_FALSE(fs::exists(path));
+    fs::create_symlink("/etc/hostname", path);
+    EXPECT_FALSE(host.ReadStopRecord(text));
 }
 
 TEST(LinuxHostTest, WithoutSystemdTheServicePathOnlyLogs) {

@@ -4,7 +4,10 @@
 
 #include <thread>
 
+#include "app/bench_application.h"
 #include "fake_sync_host.h"
+#include "sim/sim_bus.h"
+#include "tests/ui/fake_dialog_view.h"
 
 namespace varnel::testing {
 namespace {
@@ -287,6 +290,42 @@ TEST_F(SyncProgramsTest, BothRunningEndsTheWalkOnceBothAreKilled) {
                                            "C:\\Program Files\\Sync\\WCESCOMM.EXE"}));
 }
 
+TEST_F(SyncProgramsTest, OnlyTheWholeNameMatchesAndTheProgramRestartsAsItWasStarted) {
+    ProcessEntry manager{10, "WCESMGR.EXE", "D:\\Sync\\WCESMGR.EXE", {"-q", "two words"}};
+    SetProcesses({{5, "OLDWCESMGR.EXE"}, {6, "WCESMGR.EXE.BAK"}, manager});
+    control.StopSyncSoftware();
+    EXPECT_EQ(host.terminated, std::vector<uint64_t>{10});
+    control.RestartSyncSoftware();
+    EXPECT_EQ(host.startedPrograms, Lines{"D:\\Sync\\WCESMGR.EXE -q two words"});
+}
+
+TEST_F(SyncProgramsTest, WhatARunThatDiedLeftStoppedIsStartedByTheNextStart) {
+    SetProcesses({{10, "WCESMGR.EXE", "D:\\Sync\\WCESMGR.EXE", {"a\tb%c", ""}}});
+    Main().state = kServiceRunning;
+    control.StopSyncSoftware();
+    StopServices();
+    ASSERT_FALSE(host.stopRecord.empty());
+
+    // The process dies here; the record outlives it, and the next run starts what it names.
+    SyncSoftwareControl next{host, log, debug, clock};
+    next.RestoreStopRecord();
+    EXPECT_EQ(host.startedPrograms, Lines{"D:\\Sync\\WCESMGR.EXE a\tb%c "});
+    EXPECT_EQ(host.Starts("WcesComm"), 1);
+    EXPECT_EQ(host.stopRecord, "");
+    next.RestoreStopped();
+    EXPECT_EQ(host.startedPrograms.size(), 1u);
+}
+
+TEST_F(SyncProgramsTest, ARecordNamingAnotherProgramStartsNothing) {
+    host.stopRecord =
+        "program\tmgr\tsh\t/bin/sh\t-c\treboot\n"
+        "program\tmgr\tWCESMGR.EXE\t/tmp/evil\n"
+        "program\tmgr\tWCESMGR.EXE\tD:\\x\\WCESMGR.EXE\t%4\n"
+        "garbage\n";
+    control.RestoreStopRecord();
+    EXPECT_TRUE(host.startedPrograms.empty());
+}
+
 TEST_F(SyncProgramsTest, ProgramThatCouldNotBeKilledIsNotStartedAgain) {
     SetProcesses({{10, "WCESMGR.EXE"}, {30, "WCESCOMM.EXE"}});
     host.unkillable = {30};
@@ -369,6 +408,54 @@ TEST_F(SyncProgramsTest, ConcurrentReattachesLoseNoKill) {
     EXPECT_EQ(host.terminated.size(), 2u);
     control.RestartSyncSoftware();
     EXPECT_EQ(host.startedPrograms.size(), 2u);
+}
+
+// The bench application leaves the host as it found it, whichever way it ends.
+class BenchSyncTest : public SyncControlTest {
+  protected:
+    BenchSyncTest() {
+        // Whichever path this host takes, systemd or the process walk, it finds something.
+        host.processes = {{7, "ModemManager", "/usr/sbin/ModemManager", {"--debug"}}};
+        host.services["ModemManager.service"];
+    }
+    BenchSetup BenchWithFakeHost() {
+        BenchSetup setup = SimulatedBenchSetup(bus, clock);
+        setup.bControlSyncSoftware = true;
+        setup.syncHost = &host;
+        return setup;
+    }
+    int Restarts() {
+        return static_cast<int>(host.startedPrograms.size()) + host.Starts("ModemManager.service");
+    }
+
+    SimBus bus{clock};
+    MessageLoop loop;
+    test::FakeDialogView view;
+};
+
+TEST_F(BenchSyncTest, WhatTheBenchStoppedIsStartedAgainWhenItGoesAway) {
+    {
+        BenchApplication app(view, loop, BenchWithFakeHost());
+        ASSERT_TRUE(app.Start());
+        EXPECT_FALSE(host.stopRecord.empty());
+        EXPECT_EQ(Restarts(), 0);
+    }
+    EXPECT_EQ(Restarts(), 1);
+    EXPECT_EQ(host.stopRecord, "");
+}
+
+TEST_F(BenchSyncTest, ARecordLeftByARunThatDiedIsRestoredEvenWhenStartUpFails) {
+    host.processes.clear();
+    host.stopRecord = "program\tmgr\tModemManager\tC:\\MM\\ModemManager\t--debug\n";
+    BenchSetup setup = BenchWithFakeHost();
+    setup.registerDevices = [](DeviceEventListener&, uint32_t& error) {
+        error = 5;
+        return false;
+    };
+    BenchApplication app(view, loop, setup);
+    EXPECT_FALSE(app.Start());
+    EXPECT_EQ(host.startedPrograms, Lines{"C:\\MM\\ModemManager --debug"});
+    EXPECT_EQ(host.stopRecord, "");
 }
 
 }  // namespace

@@ -155,6 +155,7 @@ TEST_F(QtMainWindowTest, DetectTheEndOfAJobAndResetAllLeaveTheirEnableLists) {
     }
     EXPECT_FALSE(Enabled(IDC_LANGUAGE_SELECT));
     EXPECT_FALSE(Enabled(IDC_CSC_FILE_SELECT));
+    EXPECT_FALSE(Enabled(IDC_MODE_SELECT));
     EXPECT_THAT(Text(IDC_MAIN_LOG), HasSubstr("[Setup] Linux test \r\n"));
 
     // Two ports run; one finishes, the other fails.
@@ -175,7 +176,9 @@ TEST_F(QtMainWindowTest, DetectTheEndOfAJobAndResetAllLeaveTheirEnableLists) {
     }
     EXPECT_FALSE(Enabled(IDC_LANGUAGE_SELECT));
     EXPECT_FALSE(Enabled(IDC_CSC_FILE_SELECT));
-    EXPECT_THAT(Text(IDC_MAIN_LOG), EndsWith(kAllFinished));
+    EXPECT_TRUE(Enabled(IDC_MODE_SELECT));
+    EXPECT_THAT(Text(IDC_MAIN_LOG),
+                EndsWith(std::string(kAllFinished) + "[Result] 1 finished, 1 failed\r\n"));
 
     Click(IDC_RESET_ALL);
     EXPECT_TRUE(Enabled(IDC_DETECT));
@@ -313,6 +316,16 @@ TEST_F(QtMainWindowTest, ClosingWithoutADeviceClosesAtOnce) {
     EXPECT_EQ(confirm.Handled(), 0);
     EXPECT_FALSE(window_->isVisible());
     EXPECT_EQ(restartSyncCalls_, 1);
+}
+
+TEST_F(QtMainWindowTest, ReturnOnTheCloseQuestionMidJobKeepsTheWindow) {
+    AttachRunning(0);
+    ModalHandler<QMessageBox> confirm(
+        [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); });
+    EXPECT_FALSE(window_->close());
+    EXPECT_EQ(confirm.Handled(), 1);
+    EXPECT_TRUE(window_->isVisible());
+    EXPECT_FALSE(dlg_->StopRequested());
 }
 
 // Start-up through the host: the title, the system menu's about item and a failure's message box.

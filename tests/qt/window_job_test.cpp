@@ -64,9 +64,10 @@ TEST_F(QtWindowJobTest, TwoHandsetsRunAWholeJobClickedThroughTheWindow) {
     QCoreApplication::processEvents();
     SaveScreenshot("window-job-finished.png");
 
-    EXPECT_THAT(Text(IDC_MAIN_LOG), EndsWith(kAllFinished));
+    EXPECT_THAT(Text(IDC_MAIN_LOG),
+                EndsWith(std::string(kAllFinished) + "[Result] 2 finished, 0 failed\r\n"));
     EXPECT_THAT(Control<QPlainTextEdit>(IDC_MAIN_LOG)->toPlainText().toStdString(),
-                EndsWith("[Success] All Download finished. \n"));
+                EndsWith("[Success] All Download finished. \n[Result] 2 finished, 0 failed\n"));
     const auto pdaData = RegionBytes(path, pda, "pda.data");
     for (const char* instance : {"FIRST", "SECOND"}) {
         SCOPED_TRACE(instance);

@@ -59,7 +59,7 @@ TEST_F(ConcurrencyTest, EightWorkersReportAndLogWithoutInterleaving) {
         ASSERT_FALSE(line.empty());
         ASSERT_EQ(line.back(), '\r');
         line.pop_back();
-        if (line == "[Success] All Download finished. ") {
+        if (line == "[Success] All Download finished. " || line.starts_with("[Result]")) {
             ++finishedLines;
             continue;
         }
@@ -73,8 +73,8 @@ TEST_F(ConcurrencyTest, EightWorkersReportAndLogWithoutInterleaving) {
         ++entries;
     }
     EXPECT_EQ(entries, kPortCount * (kReportsPerPort + 1));
-    EXPECT_EQ(finishedLines, 1);
-    EXPECT_TRUE(log.ends_with("[Success] All Download finished. \r\n"));
+    EXPECT_EQ(finishedLines, 2);
+    EXPECT_TRUE(log.ends_with("[Success] All Download finished. \r\n[Result] 7 finished, 1 failed\r\n"));
     for (int port = 0; port < 7; ++port) {
         EXPECT_EQ(view.text[ProgressId(port)], "Job Done.Launched!!") << port;
         EXPECT_EQ(dlg->PortLog(port),

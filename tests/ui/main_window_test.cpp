@@ -93,6 +93,7 @@ TEST_F(MainWindowTest, DetectWithACscImageUnticksEraseCscAndStartsDetecting) {
     expected.emplace_back(1069, true);
     expected.emplace_back(1094, false);
     expected.emplace_back(1097, false);
+    expected.emplace_back(1101, false);
     EXPECT_EQ(view.EnableCallsFrom(firstEnable), expected);
     EXPECT_EQ(stopSyncCalls, 2);
 }
@@ -199,7 +200,7 @@ TEST_F(MainWindowTest, CloseMidJobAsksAndCancelKeepsTheWindow) {
     EXPECT_FALSE(dlg->OnClose());
     ASSERT_EQ(view.messageBoxes.size(), 1u);
     EXPECT_EQ(view.messageBoxes[0].text, "Now Downloading! Quit Anyway?");
-    EXPECT_EQ(view.messageBoxes[0].buttons, MessageButtons::kOkCancel);
+    EXPECT_EQ(view.messageBoxes[0].buttons, MessageButtons::kOkCancelDefaultCancel);
     EXPECT_EQ(view.closeCount, 0);
     EXPECT_EQ(restartSyncCalls, 1);
     EXPECT_FALSE(dlg->StopRequested());

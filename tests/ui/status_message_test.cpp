@@ -150,7 +150,7 @@ TEST_F(StatusTest, OneFinishedAndOneFailedPortEndTheJob) {
 
     const size_t before = view.enableCalls.size();
     Report(1, kStatusChecksumError);
-    EXPECT_EQ(dlg->MainLog(), "[Success] All Download finished. \r\n");
+    EXPECT_EQ(dlg->MainLog(), "[Success] All Download finished. \r\n[Result] 1 finished, 1 failed\r\n");
     EXPECT_EQ(view.text[IDC_MAIN_LOG], dlg->MainLog());
     auto expected = std::vector<std::pair<int, bool>>{{1062, true}};  // the failed port's reset
     for (const auto& call : JobControlCalls(true)) {
@@ -158,6 +158,7 @@ TEST_F(StatusTest, OneFinishedAndOneFailedPortEndTheJob) {
     }
     expected.emplace_back(1021, false);
     expected.emplace_back(1022, false);
+    expected.emplace_back(1101, true);
     EXPECT_EQ(view.EnableCallsFrom(before), expected);
     EXPECT_FALSE(view.IsEnabled(IDC_DETECT));
     EXPECT_TRUE(view.IsEnabled(IDC_RESET_ALL));
@@ -183,7 +184,37 @@ TEST_F(StatusTest, ReportsAfterAPortEndedDoNotCountItAgain) {
     EXPECT_EQ(dlg->m_PortSlot[0].nState, kPortFailed);
     EXPECT_EQ(dlg->MainLog(), "");  // port 1 still runs
     Report(1, kStatusJobDone, 0);
-    EXPECT_EQ(dlg->MainLog(), "[Success] All Download finished. \r\n");
+    EXPECT_EQ(dlg->MainLog(), "[Success] All Download finished. \r\n[Result] 1 finished, 1 failed\r\n");
+}
+
+// A worker that reports its job done once released, as a running flash does after a reset.
+class RetiredWorkerTest : public WindowTest {
+  protected:
+    RetiredWorkerTest()
+        : WindowTest([this](PortThreadParam& param) {
+              while (!release) {
+                  std::this_thread::yield();
+              }
+              dlg->SendDownloadStatus(kStatusJobDone, StatusParam(param.nPort, 0));
+              reported = true;
+          }) {}
+    ~RetiredWorkerTest() override { dlg->Shutdown(); }
+
+    std::atomic<bool> release{false};
+    std::atomic<bool> reported{false};
+};
+
+TEST_F(RetiredWorkerTest, ReportsOfAWorkerThatAResetRetiredAreIgnored) {
+    Attach(0);
+    dlg->OnStartDownloading();
+    dlg->ResetAll();
+    release = true;
+    while (!reported) {
+        loop.RunOne(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(dlg->m_nFinished, 0);
+    EXPECT_EQ(BarText(0), "Waiting for device..");
+    EXPECT_EQ(dlg->MainLog(), "");
 }
 
 TEST_F(StatusTest, SelectionTimeIntegratedErrorTouchesNoPort) {

@@ -210,11 +210,14 @@ int QtDialogView::GetComboCount(int id) {
 
 MessageResult QtDialogView::MessageBox(std::string_view text, std::string_view caption,
                                        MessageIcon icon, MessageButtons buttons) {
-    QMessageBox box(ToQtIcon(icon), ToQString(caption), ToEditText(text),
-                    buttons == MessageButtons::kOkCancel ? QMessageBox::Ok | QMessageBox::Cancel
-                                                         : QMessageBox::Ok,
-                    &m_window);
+    QMessageBox box(
+        ToQtIcon(icon), ToQString(caption), ToEditText(text),
+        buttons == MessageButtons::kOk ? QMessageBox::Ok : QMessageBox::Ok | QMessageBox::Cancel,
+        &m_window);
     box.setObjectName(QStringLiteral("message_box"));
+    if (buttons == MessageButtons::kOkCancelDefaultCancel) {
+        box.setDefaultButton(QMessageBox::Cancel);
+    }
     return box.exec() == QMessageBox::Ok ? MessageResult::kOk : MessageResult::kCancel;
 }
 

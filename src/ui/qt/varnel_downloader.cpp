@@ -2,7 +2,8 @@
 // libusb, on tty nodes, or on simulated handsets. See --help.
 //
 // Exit status: 0 the window was closed; 1 the devices could not be reached or a start-up
-// failure closed the window; 2 bad arguments.
+// failure closed the window; 2 bad arguments; 128 + N ended by signal N (SIGINT, SIGTERM,
+// SIGHUP), after the same teardown as a close.
 #include <QApplication>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "ui/qt/desktop_bench.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_window_thread.h"
+#include "ui/qt/quit_on_signals.h"
 
 int main(int argc, char** argv) {
     using namespace varnel;
@@ -32,6 +34,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    const QuitOnSignals quitOnSignals;
     QtWindowThread windowThread;
     QtMainWindow window;
     DesktopBench bench(*arguments.options, windowThread, window);
