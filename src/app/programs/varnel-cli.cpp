@@ -31,6 +31,7 @@
 #include "app/job_report.h"
 #include "app/linux_devices.h"
 #include "engine/download_job.h"
+#include "engine/protocol.h"
 #include "images/bytesum.h"
 #include "images/format_entry.h"
 #include "images/image_file.h"
@@ -113,6 +114,7 @@ struct CliOptions {
     int cscFile = -1;
     int ports = 0;  // 0: as many as are simulated, else eight
     double detectTimeout = 60;
+    double longReplyLimit = GetProtocolTimeouts().longOperationMs / 1000.0;
     int simulate = 0;
     std::vector<std::string> simFaults;
     uint32_t simRoundTripMicros = 250;
@@ -176,6 +178,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
                    "fewer attached by then: start with those (60)")
         ->type_name("SECONDS")
         ->check(Quiet(CLI::PositiveNumber));
+    app.add_option("--long-reply-limit", options.longReplyLimit,
+                   "longest wait for a format, block write or check word (600)")
+        ->type_name("SECONDS")
+        ->check(Quiet(CLI::Range(1.0, 86400.0)));
     app.add_option("--simulate", options.simulate, "N (1-8) simulated handsets arrive after Detect")
         ->type_name("N")
         ->check(Quiet(CLI::Range(1, kPortCount)));
@@ -844,6 +850,9 @@ int main(int argc, char** argv) {
         PrintError(error);
         return kExitBadArguments;
     }
+    ProtocolTimeouts timeouts = GetProtocolTimeouts();
+    timeouts.longOperationMs = static_cast<uint32_t>(options.longReplyLimit * 1000);
+    SetProtocolTimeouts(timeouts);
     CatchInterrupts();
     CommandLineBench bench(options, faults);
     return bench.Run();
