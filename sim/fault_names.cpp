@@ -47,6 +47,8 @@ constexpr FaultName kFaultNames[] = {
      [](HandsetFaults& f, uint64_t n) { f.flashWrongEchoAt = n; }},
     {"wrong-check-word", Count::kRequired, "answer check word N wrongly",
      [](HandsetFaults& f, uint64_t n) { f.wrongCheckWordAt = n; }},
+    {"missing-check-word", Count::kRequired, "leave check word N out",
+     [](HandsetFaults& f, uint64_t n) { f.missingCheckWordAt = n; }},
     {"refuse-handshake", Count::kRequired, "answer the first N handshakes with \"NOUD\"",
      [](HandsetFaults& f, uint64_t n) { f.refuseHandshakes = static_cast<uint32_t>(n); },
      k32BitCount},

@@ -419,7 +419,9 @@ void VirtualHandset::HandleMarker(uint32_t phase, Answer& answer) {
         case kPhasePdaEnd:
         case kPhasePartitionEnd: {
             const uint64_t checkWord = checkWords_++;
-            answer.Word(config_.faults.wrongCheckWordAt == checkWord ? ~checkSum_ : checkSum_);
+            if (config_.faults.missingCheckWordAt != checkWord) {
+                answer.Word(config_.faults.wrongCheckWordAt == checkWord ? ~checkSum_ : checkSum_);
+            }
             break;
         }
         default:

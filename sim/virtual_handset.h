@@ -46,6 +46,8 @@ struct HandsetFaults {
     std::optional<uint64_t> flashWrongEchoAt;
     // Answer check word number `wrongCheckWordAt` (after a phase 1 or 3 marker) wrongly.
     std::optional<uint64_t> wrongCheckWordAt;
+    // Leave check word number `missingCheckWordAt` out (the marker itself is answered).
+    std::optional<uint64_t> missingCheckWordAt;
     // Hold every reply to command `code` back by `delayMs` more (a slow operation).
     struct SlowReply {
         uint32_t code = 0;

@@ -689,11 +689,11 @@ TEST_F(WorkerTest, DeviceFaultsEndThePortWithTheirStatus) {
          {kStatusChecksumError, 0, 0},
          nullptr},
         {"stall", [](HandsetFaults& f) { f.stallAt = 2; }, {kStatusReadError, 0, 0}, nullptr},
-        // Packet 7 is the end marker after which the check word is due.
         {"silent where the check word is due",
-         [](HandsetFaults& f) { f.stallAt = 7; },
+         [](HandsetFaults& f) { f.missingCheckWordAt = 0; },
          {kStatusReadError, 0, 0},
          "[Error:0] No reply to command 8 within 200 ms\r\n"},
+        // Packet 7 is the end marker after which the check word is due.
         {"vanished where the check word is due",
          [](HandsetFaults& f) { f.disconnectAfterBytes = 7 * kPacketSize; },
          {kStatusReadError, 0, 0},

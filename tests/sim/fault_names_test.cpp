@@ -15,11 +15,11 @@ using ::testing::HasSubstr;
 TEST(FaultNamesTest, EachNameSetsItsFaultOnItsPort) {
     std::vector<HandsetFaults> ports(3);
     std::string error;
-    for (const char* text :
-         {"0:wrong-chunk-sum=7", "0:short-reply=1", "0:missing-reply=2", "0:stall=3",
-          "1:disconnect-after=5000000000", "1:flash-fail=0", "1:flash-no-ack=1",
-          "1:flash-wrong-echo=2", "2:wrong-check-word=4", "2:refuse-handshake=2",
-          "2:slow-reattach=1500", "2:never-reattach", "2:slow=1021:12000"}) {
+    for (const char* text : {"0:wrong-chunk-sum=7", "0:short-reply=1", "0:missing-reply=2",
+                             "0:stall=3", "1:disconnect-after=5000000000", "1:flash-fail=0",
+                             "1:flash-no-ack=1", "1:flash-wrong-echo=2", "2:wrong-check-word=4",
+                             "2:missing-check-word=3", "2:refuse-handshake=2",
+                             "2:slow-reattach=1500", "2:never-reattach", "2:slow=1021:12000"}) {
         ASSERT_TRUE(ApplyPortFault(text, ports, error)) << text << ": " << error;
     }
     EXPECT_EQ(ports[0].wrongChunkSumAt, 7u);
@@ -31,6 +31,7 @@ TEST(FaultNamesTest, EachNameSetsItsFaultOnItsPort) {
     EXPECT_EQ(ports[1].flashNoAckAt, 1u);
     EXPECT_EQ(ports[1].flashWrongEchoAt, 2u);
     EXPECT_EQ(ports[2].wrongCheckWordAt, 4u);
+    EXPECT_EQ(ports[2].missingCheckWordAt, 3u);
     EXPECT_EQ(ports[2].refuseHandshakes, 2u);
     EXPECT_EQ(ports[2].reattachDelayMs, 1500u);
     EXPECT_TRUE(ports[2].neverReattach);
