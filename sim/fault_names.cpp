@@ -8,7 +8,7 @@ namespace varnel {
 
 namespace {
 
-enum class Count { kNone, kRequired };
+enum class Count { kNone, kRequired, kCodeAndMilliseconds };
 
 constexpr uint64_t kAnyCount = UINT64_MAX;
 constexpr uint64_t k32BitCount = UINT32_MAX;
@@ -20,6 +20,13 @@ struct FaultName {
     void (*apply)(HandsetFaults&, uint64_t);
     uint64_t largest = kAnyCount;
 };
+
+// A whole unsigned number of at most `largest`.
+bool ParseCount(std::string_view digits, uint64_t largest, uint64_t& count) {
+    const auto [end, status] = std::from_chars(digits.data(), digits.data() + digits.size(), count);
+    return !digits.empty() && status == std::errc() && end == digits.data() + digits.size() &&
+           count <= largest;
+}
 
 constexpr FaultName kFaultNames[] = {
     {"wrong-chunk-sum", Count::kRequired, "answer RAM chunk N (0-based) with a wrong sum",
@@ -40,12 +47,19 @@ constexpr FaultName kFaultNames[] = {
      [](HandsetFaults& f, uint64_t n) { f.flashWrongEchoAt = n; }},
     {"wrong-check-word", Count::kRequired, "answer check word N wrongly",
      [](HandsetFaults& f, uint64_t n) { f.wrongCheckWordAt = n; }},
+    {"missing-check-word", Count::kRequired, "leave check word N out",
+     [](HandsetFaults& f, uint64_t n) { f.missingCheckWordAt = n; }},
     {"refuse-handshake", Count::kRequired, "answer the first N handshakes with \"NOUD\"",
      [](HandsetFaults& f, uint64_t n) { f.refuseHandshakes = static_cast<uint32_t>(n); },
      k32BitCount},
     {"slow-reattach", Count::kRequired, "come back N ms after the reattach",
      [](HandsetFaults& f, uint64_t n) { f.reattachDelayMs = static_cast<uint32_t>(n); },
      k32BitCount},
+    {"slow", Count::kCodeAndMilliseconds, "hold every reply to command CODE back by MS ms",
+     [](HandsetFaults& f, uint64_t packed) {
+         f.slowReply = HandsetFaults::SlowReply{static_cast<uint32_t>(packed >> 32),
+                                                static_cast<uint32_t>(packed)};
+     }},
     {"never-reattach", Count::kNone, "leave at the reattach and never come back",
      [](HandsetFaults& f, uint64_t) { f.neverReattach = true; }},
 };
@@ -60,20 +74,33 @@ bool ApplyFaultByName(std::string_view text, HandsetFaults& faults, std::string&
             continue;
         }
         uint64_t count = 0;
-        if (fault.count == Count::kNone) {
-            if (equals != std::string_view::npos) {
-                error = "fault '" + std::string(name) + "' takes no count";
-                return false;
-            }
-        } else {
-            const std::string_view digits =
-                equals == std::string_view::npos ? std::string_view() : text.substr(equals + 1);
-            const auto [end, status] =
-                std::from_chars(digits.data(), digits.data() + digits.size(), count);
-            if (digits.empty() || status != std::errc() || end != digits.data() + digits.size() ||
-                count > fault.largest) {
-                error = "fault '" + std::string(name) + "' needs a count: " + fault.name + "=N";
-                return false;
+        const std::string_view value =
+            equals == std::string_view::npos ? std::string_view() : text.substr(equals + 1);
+        switch (fault.count) {
+            case Count::kNone:
+                if (equals != std::string_view::npos) {
+                    error = "fault '" + std::string(name) + "' takes no count";
+                    return false;
+                }
+                break;
+            case Count::kRequired:
+                if (!ParseCount(value, fault.largest, count)) {
+                    error = "fault '" + std::string(name) + "' needs a count: " + fault.name + "=N";
+                    return false;
+                }
+                break;
+            case Count::kCodeAndMilliseconds: {
+                const size_t colon = value.find(':');
+                uint64_t code = 0;
+                uint64_t milliseconds = 0;
+                if (colon == std::string_view::npos ||
+                    !ParseCount(value.substr(0, colon), k32BitCount, code) ||
+                    !ParseCount(value.substr(colon + 1), k32BitCount, milliseconds)) {
+                    error = "fault '" + std::string(name) + "' needs " + fault.name + "=CODE:MS";
+                    return false;
+                }
+                count = code << 32 | milliseconds;
+                break;
             }
         }
         fault.apply(faults, count);
@@ -104,6 +131,8 @@ std::string FaultNamesHelp() {
         std::string usage = fault.name;
         if (fault.count == Count::kRequired) {
             usage += "=N";
+        } else if (fault.count == Count::kCodeAndMilliseconds) {
+            usage += "=CODE:MS";
         }
         usage.resize(std::max<size_t>(usage.size() + 2, 22), ' ');
         help += "  " + usage + fault.help + "\n";

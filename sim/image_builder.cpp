@@ -7,9 +7,11 @@
 #include <limits>
 #include <memory>
 
+#include "engine/protocol.h"
 #include "images/bytesum.h"
 #include "images/format_entry.h"
 #include "images/image_layouts.h"
+#include "sim/virtual_handset.h"
 
 namespace varnel {
 
@@ -200,9 +202,16 @@ class Builder {
         return true;
     }
 
+    // The header announces the block count to the simulated handset, which asks for those blocks.
     bool Smd(uint32_t blocks) {
-        return Raw("smd.header", kSmdHeaderSize) &&
-               Raw("smd.blocks", uint64_t{blocks} * kSmdBlockSize);
+        const uint64_t at = writer_.Position();
+        uint8_t announce[8];
+        std::memcpy(announce, kSmdHeaderMagic, sizeof kSmdHeaderMagic);
+        PutLE32(announce + 4, blocks);
+        writer_.Write(announce, sizeof announce);
+        const uint32_t rest = writer_.Content(kSmdHeaderSize - sizeof announce, NextStream());
+        AddRegion("smd.header", at, kSmdHeaderSize, ByteSum32(announce, sizeof announce, rest));
+        return Raw("smd.blocks", uint64_t{blocks} * kSmdBlockSize);
     }
 
     bool Integrated(const IntegratedImageSpec& spec) {

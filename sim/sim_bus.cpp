@@ -25,8 +25,9 @@ std::string SimDevicePath(const std::string& instance) {
 
 SimConnection::SimConnection(SimBus& bus, std::shared_ptr<Device> device)
     : bus_(bus), device_(std::move(device)) {
-    const HandsetTiming timing = device_->handset->Config().timing;
-    timed_ = timing.roundTripMicros != 0 || timing.flashBytesPerSecond != 0;
+    const HandsetConfig config = device_->handset->Config();
+    timed_ = config.timing.roundTripMicros != 0 || config.timing.flashBytesPerSecond != 0 ||
+             config.faults.slowReply.has_value();
 }
 
 uint32_t SimConnection::Write(const void* data, uint32_t size) {

@@ -153,8 +153,26 @@ class VirtualHandset::Answer {
     size_t budget_;
 };
 
+std::optional<uint32_t> SmdHeaderBlocks(const uint8_t* header, size_t size) {
+    if (size < 2 * kReplySize || std::memcmp(header, kSmdHeaderMagic, kReplySize) != 0) {
+        return std::nullopt;
+    }
+    return GetLE32(header + kReplySize);
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> SmdRangesCovering(uint32_t blocks, uint32_t perRange) {
+    std::vector<std::pair<uint32_t, uint32_t>> ranges;
+    const uint32_t step = std::max<uint32_t>(1, perRange);
+    for (uint32_t first = 0; first < blocks; first += std::min(step, blocks - first)) {
+        ranges.emplace_back(first, std::min(step, blocks - first));
+    }
+    return ranges;
+}
+
 VirtualHandset::VirtualHandset(HandsetConfig config)
-    : config_(std::move(config)), version_(config_.bootloaderVersion) {}
+    : config_(std::move(config)),
+      version_(config_.bootloaderVersion),
+      smdRanges_(config_.smdRanges) {}
 
 HandsetConfig VirtualHandset::Config() const {
     return Locked(config_);
@@ -194,6 +212,10 @@ HostWriteResult VirtualHandset::HandleHostWrite(const uint8_t* data, size_t size
     if (stalled_) {
         return result;
     }
+    uint64_t roundTripMicros = config_.timing.roundTripMicros;
+    if (faults.slowReply && GetLE32(data) == faults.slowReply->code) {
+        roundTripMicros += uint64_t{faults.slowReply->delayMs} * 1000;
+    }
     size_t budget = std::numeric_limits<size_t>::max();
     if (faults.shortReplyAt == packet) {
         budget = 2;
@@ -201,7 +223,7 @@ HostWriteResult VirtualHandset::HandleHostWrite(const uint8_t* data, size_t size
     if (faults.missingReplyAt == packet) {
         budget = 0;
     }
-    Answer answer(replies, config_.timing.roundTripMicros, budget);
+    Answer answer(replies, roundTripMicros, budget);
     HandlePacket(data, answer, result);
     return result;
 }
@@ -266,11 +288,17 @@ void VirtualHandset::HandlePacket(const uint8_t* packet, Answer& answer, HostWri
                 config_.faults.neverReattach ? HandsetExit::kLeave : HandsetExit::kReattach;
             result.reattachDelayMs = config_.faults.reattachDelayMs;
             return;
+        case kCmdSmdStart:
+            smdRanges_ = config_.smdRanges;
+            smdHeaderDue_ = smdRanges_.empty();
+            nextSmdRange_ = 0;
+            break;
         case kCmdSmdNextRange:
-            if (nextSmdRange_ < config_.smdRanges.size()) {
+            smdHeaderDue_ = false;
+            if (nextSmdRange_ < smdRanges_.size()) {
                 uint8_t range[2 * kReplySize];
-                PutLE32(range, config_.smdRanges[nextSmdRange_].first);
-                PutLE32(range + kReplySize, config_.smdRanges[nextSmdRange_].second);
+                PutLE32(range, smdRanges_[nextSmdRange_].first);
+                PutLE32(range + kReplySize, smdRanges_[nextSmdRange_].second);
                 ++nextSmdRange_;
                 answer.Bytes(range, sizeof range);
             } else {
@@ -281,7 +309,6 @@ void VirtualHandset::HandlePacket(const uint8_t* packet, Answer& answer, HostWri
             flashed_.push_back(RecordDownload(code, a1, a2, a3));
             break;
         case kCmdJobPlan:
-        case kCmdSmdStart:
         case kCmdNandFormat:
             break;
         default:
@@ -308,6 +335,13 @@ void VirtualHandset::HandleChunk(uint32_t address, uint32_t length, const uint8_
         return;
     }
     const uint32_t sum = ByteSum32(payload, length);
+    // The first RAM download of an SMD job is its header, which tells what the image holds.
+    if (smdHeaderDue_ && !downloadStarted_) {
+        smdHeaderDue_ = false;
+        if (const auto blocks = SmdHeaderBlocks(payload, length)) {
+            smdRanges_ = SmdRangesCovering(*blocks, config_.smdRangeBlocks);
+        }
+    }
     if (!downloadStarted_) {
         downloadStarted_ = true;
         downloadBase_ = address;
@@ -385,7 +419,9 @@ void VirtualHandset::HandleMarker(uint32_t phase, Answer& answer) {
         case kPhasePdaEnd:
         case kPhasePartitionEnd: {
             const uint64_t checkWord = checkWords_++;
-            answer.Word(config_.faults.wrongCheckWordAt == checkWord ? ~checkSum_ : checkSum_);
+            if (config_.faults.missingCheckWordAt != checkWord) {
+                answer.Word(config_.faults.wrongCheckWordAt == checkWord ? ~checkSum_ : checkSum_);
+            }
             break;
         }
         default:

@@ -46,6 +46,14 @@ struct HandsetFaults {
     std::optional<uint64_t> flashWrongEchoAt;
     // Answer check word number `wrongCheckWordAt` (after a phase 1 or 3 marker) wrongly.
     std::optional<uint64_t> wrongCheckWordAt;
+    // Leave check word number `missingCheckWordAt` out (the marker itself is answered).
+    std::optional<uint64_t> missingCheckWordAt;
+    // Hold every reply to command `code` back by `delayMs` more (a slow operation).
+    struct SlowReply {
+        uint32_t code = 0;
+        uint32_t delayMs = 0;
+    };
+    std::optional<SlowReply> slowReply;
     // Refuse the "ATUD" handshake this many times (answering "NOUD") before accepting.
     uint32_t refuseHandshakes = 0;
     // Come back after the reattach only this long after leaving (milliseconds of the bus's
@@ -114,7 +122,10 @@ struct HandsetConfig {
     // Percentages reported during every flash write before "OKDN".
     std::vector<uint8_t> flashProgress = {25, 50, 75, 100};
     // SMD block ranges (first block, count) the handset asks for, in order; "OKUD" afterwards.
+    // When empty, it asks for the blocks the SMD header announces (see SmdHeaderBlocks), in
+    // ranges of at most `smdRangeBlocks`.
     std::vector<std::pair<uint32_t, uint32_t>> smdRanges;
+    uint32_t smdRangeBlocks = 1000;
     RecordMode recordMode = RecordMode::kBytes;
     // Bytes mode only: the largest RAM download it keeps; chunks beyond are answered, not kept.
     uint64_t ramLimit = 256ull << 20;
@@ -134,6 +145,14 @@ struct HostWriteResult {
     HandsetExit exit = HandsetExit::kStay;
     uint32_t reattachDelayMs = 0;
 };
+
+// The block count an SMD header announces to the simulated handset: "SMDB" at offset 0, the
+// count (little-endian) at offset 4. Images made by the image builder carry it; a header without
+// it announces nothing.
+inline constexpr char kSmdHeaderMagic[4] = {'S', 'M', 'D', 'B'};
+std::optional<uint32_t> SmdHeaderBlocks(const uint8_t* header, size_t size);
+// The ranges covering `blocks` blocks from block 0, each of at most `perRange` blocks.
+std::vector<std::pair<uint32_t, uint32_t>> SmdRangesCovering(uint32_t blocks, uint32_t perRange);
 
 // Thread-safe: one host at a time writes, while tests may read the records from any thread.
 class VirtualHandset {
@@ -211,6 +230,10 @@ class VirtualHandset {
     StreamDigest streamDigest_;
 
     uint32_t checkSum_ = 0;  // flashed by 1004..1014 since the last begin marker
+    // The ranges this SMD download asks for: the configured ones, or at an SMD start without
+    // any, those its header announces.
+    std::vector<std::pair<uint32_t, uint32_t>> smdRanges_;
+    bool smdHeaderDue_ = false;
     size_t nextSmdRange_ = 0;
 
     std::vector<FlashRecord> flashed_;

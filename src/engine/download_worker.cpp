@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -28,6 +29,8 @@ constexpr uint32_t kReattachSettleMs = 500;
 constexpr uint32_t kVersionQueryPauseMs = 1000;
 // Pauses are taken in slices so that a window shutting down is not kept waiting.
 constexpr uint32_t kPauseSliceMs = 100;
+// Option bits of "Erase CSC", "Erase NV Data", "Erase NV Backup", "Erase NV PDA" and "EFS Clear".
+constexpr uint32_t kOptionEraseBits = 0x2 | 0x4 | 0x8 | 0x10 | 0x20;
 
 // Where an image comes from: a separately chosen file, or a component of the Integrated image.
 enum class Source { kFile, kComponent };
@@ -66,7 +69,19 @@ class PortWorker {
     bool FailSilently() { return Fail(kStatusReadError, kErrorSourceFile); }
     // After a step that may or may not have reported its own failure.
     bool FailUnlessReported() { return failed_ ? false : FailSilently(); }
-    bool FailFromDownload(uint32_t result, int errorSource) {
+    // A reply that did not come in time: one line naming the command and the wait.
+    void LogMissed(const MissedReply& missed) {
+        Log("[Error:%d] No reply to command %u within %u ms\r\n", port_,
+            static_cast<unsigned>(missed.code), static_cast<unsigned>(missed.waitedMs));
+    }
+    bool FailMissed(const MissedReply& missed) {
+        LogMissed(missed);
+        return Fail(kStatusReadError, kErrorSourceDevice);
+    }
+    bool FailFromDownload(uint32_t result, int errorSource, const MissedReply& missed) {
+        if (missed.code != 0) {
+            LogMissed(missed);
+        }
         return Fail(result, static_cast<uint32_t>(errorSource));
     }
 
@@ -105,15 +120,46 @@ class PortWorker {
     uint32_t ComponentSize(ComponentKind kind) const { return imageHeader_.Of(kind).dwSize; }
 
     // ---- protocol steps
+    // Waits for the whole reply to `code`; a long wait is logged as still running now and then.
+    // AwaitReply fails the port on anything short of the reply, so the reply stream never goes
+    // out of step.
+    bool ReceiveReply(uint32_t code, ReplyWait wait, uint8_t (&reply)[kReplySize]) {
+        std::function<bool(uint32_t)> stillRunning;
+        if (wait == ReplyWait::kLong) {
+            stillRunning = [this, code](uint32_t waitedMs) {
+                Log("[Wait:%d] Command %u still running, %u s so far\r\n", port_,
+                    static_cast<unsigned>(code), static_cast<unsigned>(waitedMs / 1000));
+                return !Stopping();
+            };
+        }
+        return ReadReplyWithin(transport_, reply, ReplyLimitMs(wait), stillRunning) == kReplySize;
+    }
+    bool AwaitReply(uint32_t code, ReplyWait wait, uint8_t (&reply)[kReplySize]) {
+        return ReceiveReply(code, wait, reply) || FailMissed({code, ReplyLimitMs(wait)});
+    }
+    // A command whose reply carries nothing but must come before the next command goes out.
+    bool Command(uint32_t code, uint32_t a1, uint32_t a2, uint32_t a3,
+                 ReplyWait wait = ReplyWait::kQuick) {
+        if (!PostCommand(transport_, code, a1, a2, a3)) {
+            return FailMissed({code, 0});
+        }
+        uint8_t reply[kReplySize] = {};
+        return AwaitReply(code, wait, reply);
+    }
     bool Download(ImageFile& file, uint64_t length) {
         int errorSource = 0;
-        const uint32_t result =
-            DownloadToRam(transport_, port_, *services_.window, file, 0, length, job_.m_dwRamBase,
-                          static_cast<uint32_t>(job_.m_PortSlot[port_].nKind.load()), errorSource);
-        return result == 0 || FailFromDownload(result, errorSource);
+        MissedReply missed;
+        const uint32_t result = DownloadToRam(
+            transport_, port_, *services_.window, file, 0, length, job_.m_dwRamBase,
+            static_cast<uint32_t>(job_.m_PortSlot[port_].nKind.load()), errorSource, &missed);
+        return result == 0 || FailFromDownload(result, errorSource, missed);
     }
     bool Flash(uint32_t code, uint32_t a1, uint32_t a2, uint32_t a3, const char* errorLine) {
-        if (WriteFlash(transport_, code, a1, a2, a3, *services_.window, port_) != 0) {
+        MissedReply missed;
+        if (WriteFlash(transport_, code, a1, a2, a3, *services_.window, port_, &missed) != 0) {
+            if (missed.code != 0) {
+                LogMissed(missed);
+            }
             Log(errorLine, port_);
             failed_ = true;
             return false;
@@ -135,10 +181,21 @@ class PortWorker {
         }
         return true;
     }
-    // Reads the device's check word after an image or partition end marker.
-    bool ExpectCheckWord(uint32_t expected) {
+    // Sends an end marker and reads the device's check word for what it wrote: one that does not
+    // come is a device failure, one that differs a checksum failure.
+    bool EndMarkerAndCheckWord(uint32_t kind, uint32_t expected, uint32_t phase, uint32_t pauseMs) {
+        if (!Command(kCmdMarker, kind, expected, phase)) {
+            return false;
+        }
+        Status(kStatusChecksumWait);
+        if (job_.m_bVistaOrLater) {
+            Pause(pauseMs);
+        }
         uint8_t reply[kReplySize] = {};
-        if (ReadReply(transport_, reply) != kReplySize || GetLE32(reply) != expected) {
+        if (!AwaitReply(kCmdMarker, ReplyWait::kLong, reply)) {
+            return false;
+        }
+        if (GetLE32(reply) != expected) {
             return Fail(kStatusChecksumError, 0);
         }
         return true;
@@ -161,6 +218,7 @@ class PortWorker {
                       uint32_t announcedLength, Source source);
     bool Contents(Source source);
     bool SmdJob();
+    bool SendJobPlan(uint32_t mask);
     void LaunchAndFinish();
 
     DownloadJob& job_;
@@ -191,8 +249,8 @@ void PortWorker::Run() {
         const uint32_t mask = (job_.m_bEboot ? kMaskEboot : 0) | (job_.m_bPda ? kMaskPda : 0) |
                               (job_.m_bCsc ? kMaskCsc : 0) | (job_.m_bTelvik ? kMaskTelvik : 0) |
                               (job_.m_bContents ? kMaskContents : 0);
-        SendCommand(transport_, kCmdJobPlan, mask, ImageMaskBitCount(mask), job_.m_dwOptionFlags);
-        ok = (!job_.m_bIntegrated || RunIntegratedWalk()) && RunSeparateImages();
+        ok = SendJobPlan(mask) && (!job_.m_bIntegrated || RunIntegratedWalk()) &&
+             RunSeparateImages();
         if (ok) {
             // Writing is over: wait (bounded) until no other port is still writing, so that no
             // handset reboots while a neighbour is mid-flash.
@@ -221,8 +279,17 @@ void PortWorker::Run() {
     }
 }
 
+bool PortWorker::SendJobPlan(uint32_t mask) {
+    // A plan that asks for erasing is answered once the handset has erased.
+    const uint32_t flags = job_.m_dwOptionFlags.load();
+    const ReplyWait wait = (flags & kOptionEraseBits) != 0 ? ReplyWait::kLong : ReplyWait::kQuick;
+    return Command(kCmdJobPlan, mask, ImageMaskBitCount(mask), flags, wait);
+}
+
 void PortWorker::LaunchAndFinish() {
-    SendCommand(transport_, kCmdLaunch, job_.m_dwLaunchAddress, 0, 0);
+    if (!Command(kCmdLaunch, job_.m_dwLaunchAddress, 0, 0)) {
+        return;
+    }
     const bool osUpdated = !job_.m_bSkipOsUpdate && (job_.m_bCsc || job_.m_bTelvik);
     if (job_.m_bIntegrated || job_.m_bPda || osUpdated || job_.m_bSmd) {
         Status(kStatusWaitForBoot);
@@ -279,7 +346,9 @@ bool PortWorker::RunIntegratedWalk() {
         (present(kComponentCsc) ? kMaskCsc : 0) | (present(kComponentPhone) ? kMaskPhone : 0) |
         (present(kComponentTelvik) ? kMaskTelvik : 0) |
         (present(kComponentContents) ? kMaskContents : 0);
-    SendCommand(transport_, kCmdJobPlan, mask, ImageMaskBitCount(mask), job_.m_dwOptionFlags);
+    if (!SendJobPlan(mask)) {
+        return false;
+    }
 
     if (present(kComponentEboot) && !Eboot(Source::kComponent)) {
         return false;
@@ -364,7 +433,19 @@ bool PortWorker::Eboot(Source source) {
     }
     Status(kStatusEbootFlashing);
     Log("[EBoot:%d] Flash programming \r\n", port_);
-    SendCommandEcho(transport_, kCmdWriteEboot, job_.m_dwRamBase, static_cast<uint32_t>(size), sum);
+    // The echo comes once the boot loader is in flash; without it nothing is known to be there.
+    uint8_t echo[kReplySize] = {};
+    if (!PostCommand(transport_, kCmdWriteEboot, job_.m_dwRamBase, static_cast<uint32_t>(size),
+                     sum) ||
+        !ReceiveReply(kCmdWriteEboot, ReplyWait::kLong, echo)) {
+        LogMissed({kCmdWriteEboot, ReplyLimitMs(ReplyWait::kLong)});
+        Log("[EBoot:%d] Writing flash error\r\n", port_);
+        return Fail(kStatusFlashNoAck, 0);
+    }
+    if (GetLE32(echo) != sum) {
+        Log("[EBoot:%d] Writing flash error\r\n", port_);
+        return Fail(kStatusFlashNoAck, 0);
+    }
 
     if (component) {
         Log("[EBOOT:%d] EBOOT reattaching start\r\n", port_);
@@ -379,7 +460,9 @@ bool PortWorker::Eboot(Source source) {
 
 bool PortWorker::Reattach() {
     Pause(kReattachSettleMs);
-    SendCommand(transport_, kCmdPrepareReattach, 0, 0, 0);
+    if (!Command(kCmdPrepareReattach, 0, 0, 0)) {
+        return false;
+    }
     const std::string devicePath = transport_.DevicePath();
     transport_.Close();
 
@@ -417,7 +500,10 @@ bool PortWorker::Reattach() {
     }
     Log("[%d]Reconnect Success!!\r\n", port_);
     Pause(kVersionQueryPauseMs);
-    SendVersionQuery(transport_, reply, GetProtocolTimeouts().commandReplyMs);
+    const uint32_t limit = ReplyLimitMs(ReplyWait::kQuick);
+    if (SendVersionQuery(transport_, reply, limit) != kReplySize) {
+        return FailMissed({kCmdQueryVersion, limit});
+    }
     job_.m_dwBootloaderVersion = GetLE32(reply);
     Log("[Setup:%d] New EBOOT version = %08X\r\n", port_, job_.m_dwBootloaderVersion.load());
     return true;
@@ -545,16 +631,11 @@ bool PortWorker::Pda(Source source) {
     Log("[PDA:%d] BSP_HW_ID:[%s]\r\n", port_, FieldText(header.BSP_HW_ID).c_str());
     Log("[PDA:%d] Size:[%d Bytes]\r\n", port_, static_cast<int>(header.Size));
 
-    SendCommand(transport_, kCmdMarker, kKindPda, header.dwStartParam, kPhasePdaBegin);
-    if (!SendPieces(file, header.Size, kCmdWritePdaPiece, "[PDA:%d] Writing flash error\r\n")) {
+    if (!Command(kCmdMarker, kKindPda, header.dwStartParam, kPhasePdaBegin) ||
+        !SendPieces(file, header.Size, kCmdWritePdaPiece, "[PDA:%d] Writing flash error\r\n")) {
         return false;
     }
-    SendCommand(transport_, kCmdMarker, kKindPda, header.dwCheckWord, kPhasePdaEnd);
-    Status(kStatusChecksumWait);
-    if (job_.m_bVistaOrLater) {
-        Pause(1000);
-    }
-    if (!ExpectCheckWord(header.dwCheckWord)) {
+    if (!EndMarkerAndCheckWord(kKindPda, header.dwCheckWord, kPhasePdaEnd, 1000)) {
         return false;
     }
     Pause(1000);
@@ -587,15 +668,13 @@ bool PortWorker::SelectLanguage(const char* lineFormat) {
     Pause(kLanguagePauseMs);
     if (!chosen || !cscHeader_) {
         // Nothing to select: the CSC image names no languages, or none was chosen.
-        Log("[LNG:%d] No language selected\r\n", port_);
+        Log("[LNG:%d] No language selected: the handset keeps its language\r\n", port_);
         return true;
     }
     const int position = LanguagePosition(*cscHeader_, row);
     Log(lineFormat, port_, position, LanguageTable[row].szCode);
-    SendCommand(transport_, kCmdSelectLanguage,
-                static_cast<uint32_t>(job_.m_PortSlot[port_].nKind.load()),
-                static_cast<uint32_t>(position), LangIdOf(row));
-    return true;
+    return Command(kCmdSelectLanguage, static_cast<uint32_t>(job_.m_PortSlot[port_].nKind.load()),
+                   static_cast<uint32_t>(position), LangIdOf(row));
 }
 
 bool PortWorker::Phone(Source source) {
@@ -674,52 +753,45 @@ bool PortWorker::TelvikPartitions(ImageFile& file, uint64_t dataStart, Source so
     }
     const TelvikHeader& header = layout.header;
     if (!job_.m_bPreserveContents && layout.hasFirst) {
-        SendCommand(transport_, kCmdMarker, kKindTelvik,
-                    static_cast<uint32_t>(layout.firstDataLength), kPhasePartitionBegin);
+        if (!Command(kCmdMarker, kKindTelvik, static_cast<uint32_t>(layout.firstDataLength),
+                     kPhasePartitionBegin)) {
+            return false;
+        }
         if (!file.Seek(layout.firstDataOffset) ||
             !SendPieces(file, layout.firstDataLength, kCmdWriteFirstPartition,
                         "[TELVIK:%d] Writing flash error\r\n")) {
             return FailUnlessReported();
         }
-        SendCommand(transport_, kCmdMarker, kKindTelvik, header.dwFirstCheck, kPhasePartitionEnd);
-        Status(kStatusChecksumWait);
-        if (job_.m_bVistaOrLater) {
-            Pause(5000);
-        }
-        if (!ExpectCheckWord(header.dwFirstCheck)) {
+        if (!EndMarkerAndCheckWord(kKindTelvik, header.dwFirstCheck, kPhasePartitionEnd, 5000)) {
             return false;
         }
         Pause(1000);
     }
-    SendCommand(transport_, kCmdMarker, kKindTelvik, static_cast<uint32_t>(layout.secondDataLength),
-                kPhasePartitionBegin);
+    if (!Command(kCmdMarker, kKindTelvik, static_cast<uint32_t>(layout.secondDataLength),
+                 kPhasePartitionBegin)) {
+        return false;
+    }
     if (!file.Seek(layout.secondDataOffset) ||
         !SendPieces(file, layout.secondDataLength, kCmdWriteSecondPartition,
                     "[TELVIK:%d] Writing flash error\r\n")) {
         return FailUnlessReported();
     }
-    SendCommand(transport_, kCmdMarker, kKindTelvik, header.dwSecondCheck, kPhasePartitionEnd);
-    Status(kStatusChecksumWait);
-    if (job_.m_bVistaOrLater) {
-        Pause(source == Source::kFile ? 20000 : 10000);
-    }
-    return ExpectCheckWord(header.dwSecondCheck);
+    return EndMarkerAndCheckWord(kKindTelvik, header.dwSecondCheck, kPhasePartitionEnd,
+                                 source == Source::kFile ? 20000 : 10000);
 }
 
 bool PortWorker::SingleTelvik(ImageFile& file, uint64_t partitionStart, uint64_t partitionLength,
                               uint32_t announcedLength, Source source) {
-    SendCommand(transport_, kCmdMarker, kKindTelvik, announcedLength, kPhaseSinglePartitionBegin);
+    if (!Command(kCmdMarker, kKindTelvik, announcedLength, kPhaseSinglePartitionBegin)) {
+        return false;
+    }
     if (!file.Seek(partitionStart) || !SendPieces(file, partitionLength, kCmdWriteSinglePartition,
                                                   "[TELVIK:%d] Writing flash error\r\n")) {
         return FailUnlessReported();
     }
     const uint32_t expected = job_.m_dwSingleTelvikSum.load();
-    SendCommand(transport_, kCmdMarker, kKindTelvik, expected, kPhasePartitionEnd);
-    Status(kStatusChecksumWait);
-    if (job_.m_bVistaOrLater) {
-        Pause(source == Source::kFile ? 10000 : 20000);
-    }
-    return ExpectCheckWord(expected);
+    return EndMarkerAndCheckWord(kKindTelvik, expected, kPhasePartitionEnd,
+                                 source == Source::kFile ? 10000 : 20000);
 }
 
 bool PortWorker::Contents(Source source) {
@@ -753,20 +825,17 @@ bool PortWorker::Contents(Source source) {
     if (job_.m_bPreserveContents || !layout.hasFirst) {
         return true;
     }
-    SendCommand(transport_, kCmdMarker, kKindContents,
-                static_cast<uint32_t>(layout.firstDataLength), kPhasePartitionBegin);
+    if (!Command(kCmdMarker, kKindContents, static_cast<uint32_t>(layout.firstDataLength),
+                 kPhasePartitionBegin)) {
+        return false;
+    }
     if (!file.Seek(layout.firstDataOffset) ||
         !SendPieces(file, layout.firstDataLength, kCmdWriteFirstPartition,
                     "[CONTENTS:%d] Writing flash error\r\n")) {
         return FailUnlessReported();
     }
-    SendCommand(transport_, kCmdMarker, kKindContents, layout.header.dwFirstCheck,
-                kPhasePartitionEnd);
-    Status(kStatusChecksumWait);
-    if (job_.m_bVistaOrLater) {
-        Pause(5000);
-    }
-    if (!ExpectCheckWord(layout.header.dwFirstCheck)) {
+    if (!EndMarkerAndCheckWord(kKindContents, layout.header.dwFirstCheck, kPhasePartitionEnd,
+                               5000)) {
         return false;
     }
     Pause(1000);
@@ -779,29 +848,35 @@ bool PortWorker::SmdJob() {
     Log("[SMD:%d] Size: %d Bytes\r\n", port_, static_cast<int>(span.dwSize));
     Log("[SMD:%d] SMD Download start\r\n", port_);
     SetKind(kKindSmd);
-    SendCommand(transport_, kCmdSmdStart, 0, 0, 0);
+    if (!Command(kCmdSmdStart, 0, 0, 0)) {
+        return false;
+    }
     ImageFile file;
     if (!OpenImage(file, kKindSmd) || !Download(file, kSmdHeaderSize)) {
         return false;
     }
     Log("[SMD:%d] NAND Format\r\n", port_);
-    SendCommand(transport_, kCmdNandFormat, 0, 0, 0);
+    if (!Command(kCmdNandFormat, 0, 0, 0, ReplyWait::kLong)) {
+        return false;
+    }
     Log("[SMD:%d] END NAND Format\r\n", port_);
     for (;;) {
         if (Stopping()) {
             return false;
         }
-        PostCommand(transport_, kCmdSmdNextRange, 0, 0, 0);
         uint8_t reply[kReplySize] = {};
-        if (ReadReply(transport_, reply) != kReplySize) {
-            return Fail(kStatusReadError, kErrorSourceDevice);
+        if (!PostCommand(transport_, kCmdSmdNextRange, 0, 0, 0)) {
+            return FailMissed({kCmdSmdNextRange, 0});
+        }
+        if (!AwaitReply(kCmdSmdNextRange, ReplyWait::kQuick, reply)) {
+            return false;
         }
         if (std::memcmp(reply, kHandshakeAck, kReplySize) == 0) {
             return true;
         }
         uint32_t firstBlock = GetLE32(reply);
-        if (ReadReply(transport_, reply) != kReplySize) {
-            return Fail(kStatusReadError, kErrorSourceDevice);
+        if (!AwaitReply(kCmdSmdNextRange, ReplyWait::kQuick, reply)) {
+            return false;
         }
         uint32_t blocks = GetLE32(reply);
         Log("[SMD:%d] nSMDStartSbn = %d nSMDNumOfBlks = %d\r\n", port_,
@@ -811,15 +886,19 @@ bool PortWorker::SmdJob() {
             if (!Download(file, uint64_t{perLoad} * kSmdBlockSize)) {
                 return false;
             }
-            SendCommandNoCheck(transport_, kCmdSmdWriteBlocks, job_.m_dwRamBase, perLoad,
-                               firstBlock);
+            if (!Command(kCmdSmdWriteBlocks, job_.m_dwRamBase, perLoad, firstBlock,
+                         ReplyWait::kLong)) {
+                return false;
+            }
             firstBlock += perLoad;
             blocks -= perLoad;
         }
         if (!Download(file, uint64_t{blocks} * kSmdBlockSize)) {
             return false;
         }
-        SendCommandNoCheck(transport_, kCmdSmdWriteBlocks, job_.m_dwRamBase, blocks, firstBlock);
+        if (!Command(kCmdSmdWriteBlocks, job_.m_dwRamBase, blocks, firstBlock, ReplyWait::kLong)) {
+            return false;
+        }
     }
 }
 

@@ -565,9 +565,8 @@ void CMorvaneDlg::OnDetect() {
     if (m_bCsc) {
         m_bEraseCsc = 0;
     }
-    // No selection (-1) would index before the language table; the first entry stands in.
-    const int language = m_view.GetComboSelection(IDC_LANGUAGE_SELECT);
-    m_SelectLangID = language >= 0 ? language : 0;
+    // -1 when nothing is selected: the worker then leaves the handset's language alone.
+    m_SelectLangID = m_view.GetComboSelection(IDC_LANGUAGE_SELECT);
     UpdateData(false);
     if (m_hooks.osSetupLine) {
         AppendMainLogText(m_hooks.osSetupLine());

@@ -20,6 +20,7 @@
 #include "images/fake_csc_view.h"
 #include "images/image_file.h"
 #include "images/image_globals.h"
+#include "images/image_reader.h"
 #include "images/language_table.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_transport.h"
@@ -104,7 +105,7 @@ class WorkerTest : public ::testing::Test {
         auto handset = std::make_shared<VirtualHandset>(config);
         plugged_[port] = bus_.Plug(handset);
         EXPECT_FALSE(plugged_[port].empty());
-        job_.m_pTransport[port] = std::make_unique<SimTransport>(bus_);
+        job_.m_pTransport[port] = std::make_unique<TapTransport>(bus_);
         EXPECT_TRUE(job_.m_pTransport[port]->Open(GUID_BOOTLOADER_INTERFACE, nullptr));
         job_.m_PortSlot[port].nState = kPortDownloading;
         return handset;
@@ -155,6 +156,7 @@ class WorkerTest : public ::testing::Test {
         return codes;
     }
     StatusRecord LastStatus() const { return status_.Records().back(); }
+    TapTransport& Tap(int port) { return static_cast<TapTransport&>(*job_.m_pTransport[port]); }
 
     ScopedProtocolTimeouts timeouts_;
     FakeClock clock_;
@@ -475,6 +477,7 @@ TEST_F(WorkerTest, SmdDeviceThatNeedsNothingGetsOnlyTheHeader) {
     auto handset = Attach(0);
     ImageSpec spec;
     spec.format = ImageFormat::kSmd;
+    spec.smdBlocks = 0;
     ImageManifest manifest;
     const std::string path = Choose(kKindSmd, "s.smd", spec, &manifest);
     Run(0);
@@ -482,6 +485,97 @@ TEST_F(WorkerTest, SmdDeviceThatNeedsNothingGetsOnlyTheHeader) {
     const auto chunks = WithCode(handset->Commands(), kCmdRamChunk);
     ASSERT_EQ(chunks.size(), 1u);
     EXPECT_EQ(chunks[0].a2, kSmdHeaderSize);
+    EXPECT_EQ(LastStatus().code, kStatusJobDone);
+}
+
+TEST_F(WorkerTest, SimulatedHandsetAsksForTheBlocksTheSmdHeaderAnnounces) {
+    job_.m_bSkipBootWait = 1;
+    HandsetConfig config;
+    config.smdRangeBlocks = 2;
+    auto handset = Attach(0, config);
+    ImageSpec spec;
+    spec.format = ImageFormat::kSmd;
+    spec.smdBlocks = 5;
+    ImageManifest manifest;
+    const std::string path = Choose(kKindSmd, "s.smd", spec, &manifest);
+    Run(0);
+    EXPECT_THAT(WithCode(handset->Commands(), kCmdSmdWriteBlocks),
+                ElementsAre(CommandRecord{kCmdSmdWriteBlocks, 0, 2, 0},
+                            CommandRecord{kCmdSmdWriteBlocks, 0, 2, 2},
+                            CommandRecord{kCmdSmdWriteBlocks, 0, 1, 4}));
+    EXPECT_EQ(handset->FlashedBytes(kCmdSmdWriteBlocks), RegionBytes(path, manifest, "smd.blocks"));
+    EXPECT_EQ(LastStatus().code, kStatusJobDone);
+}
+
+TEST_F(WorkerTest, IntegratedWalkTakesCscWithItsLanguagePhoneAndBothTelvikKinds) {
+    job_.m_bSkipBootWait = 1;
+    auto handset = Attach(0);
+    ImageSpec spec;
+    spec.format = ImageFormat::kIntegrated;
+    CscFileSpec csc;
+    csc.supportLanguages = {3, 7};
+    csc.optionalLanguages = {5, 7, 3};
+    spec.integrated.csc = CscImageSpec{};
+    spec.integrated.csc->files = {csc};
+    spec.integrated.phone = 5000;
+    spec.integrated.telvik = TelvikImageSpec{};
+    spec.integrated.singleTelvik = 3000;
+    ImageManifest manifest;
+    const std::string path = Choose(kKindIntegrated, "i.img", spec, &manifest);
+    {
+        ImageFile file;
+        ASSERT_TRUE(file.Open(path));
+        sImageHeader header;
+        ASSERT_EQ(ReadImageHeader(file, header), ImageHeaderRead::kOk);
+        ASSERT_TRUE(ParseIntegratedCsc(file, header.Of(kComponentCsc), cscView_));
+    }
+    ASSERT_EQ(g_nCscType.load(), kCscSingle);
+    job_.m_SelectLangID = 1;  // entry 1 of "Language Select": row 7
+    Run(0);
+
+    EXPECT_EQ(WithCode(handset->Commands(), kCmdJobPlan).back(),
+              (CommandRecord{kCmdJobPlan, kMaskCsc | kMaskPhone | kMaskTelvik, 3, 0}));
+    std::vector<uint32_t> flashCodes;
+    for (const auto& record : handset->Flashed()) {
+        flashCodes.push_back(record.code);
+    }
+    EXPECT_THAT(flashCodes, ElementsAre(kCmdWriteCsc, kCmdWritePhone, kCmdWriteFirstPartition,
+                                        kCmdWriteSecondPartition, kCmdWriteSinglePartition));
+    EXPECT_EQ(handset->FlashedBytes(kCmdWriteCsc), RegionBytes(path, manifest, "component.csc"));
+    EXPECT_EQ(handset->FlashedBytes(kCmdWritePhone),
+              RegionBytes(path, manifest, "component.phone"));
+    EXPECT_EQ(handset->FlashedBytes(kCmdWriteFirstPartition),
+              RegionBytes(path, manifest, "telvik.first"));
+    EXPECT_EQ(handset->FlashedBytes(kCmdWriteSecondPartition),
+              RegionBytes(path, manifest, "telvik.second"));
+    EXPECT_EQ(handset->FlashedBytes(kCmdWriteSinglePartition),
+              RegionBytes(path, manifest, "component.sst"));
+    // Row 7 ("040C") stands at place 1 of ImageOptionalLanglist; the code goes out as its four
+    // characters.
+    const auto languages = Tap(0).PacketsOf(kCmdSelectLanguage);
+    ASSERT_EQ(languages.size(), 1u);
+    EXPECT_EQ(std::vector<uint8_t>(languages[0].begin() + 4, languages[0].begin() + 16),
+              (std::vector<uint8_t>{2, 0, 0, 0, 1, 0, 0, 0, '0', '4', '0', 'C'}));
+    EXPECT_TRUE(log_.Has("[LNG]Language Select check, pProc->m_SelectLangID = 1 \r\n"));
+    EXPECT_TRUE(log_.Has("[LNG:0] LANG_ID:[1][040C]\r\n"));
+    // The single-partition component is announced with the length of the whole file.
+    const auto singleBegin = WithCode(handset->Commands(), kCmdMarker);
+    EXPECT_THAT(singleBegin, Contains(CommandRecord{kCmdMarker, kKindTelvik,
+                                                    static_cast<uint32_t>(manifest.fileSize),
+                                                    kPhaseSinglePartitionBegin}));
+    EXPECT_EQ(LastStatus().code, kStatusJobDone);
+}
+
+TEST_F(WorkerTest, NoLanguageChosenLeavesTheHandsetsLanguageAlone) {
+    job_.m_bSkipBootWait = 1;
+    auto handset = Attach(0);
+    ImageSpec spec;
+    spec.format = ImageFormat::kCsc;
+    ParseCsc(Choose(kKindCsc, "c.csc", spec));
+    job_.m_SelectLangID = -1;
+    Run(0);
+    EXPECT_TRUE(Tap(0).PacketsOf(kCmdSelectLanguage).empty());
+    EXPECT_TRUE(log_.Has("[LNG:0] No language selected: the handset keeps its language\r\n"));
     EXPECT_EQ(LastStatus().code, kStatusJobDone);
 }
 
@@ -595,6 +689,15 @@ TEST_F(WorkerTest, DeviceFaultsEndThePortWithTheirStatus) {
          {kStatusChecksumError, 0, 0},
          nullptr},
         {"stall", [](HandsetFaults& f) { f.stallAt = 2; }, {kStatusReadError, 0, 0}, nullptr},
+        {"silent where the check word is due",
+         [](HandsetFaults& f) { f.missingCheckWordAt = 0; },
+         {kStatusReadError, 0, 0},
+         "[Error:0] No reply to command 8 within 200 ms\r\n"},
+        // Packet 7 is the end marker after which the check word is due.
+        {"vanished where the check word is due",
+         [](HandsetFaults& f) { f.disconnectAfterBytes = 7 * kPacketSize; },
+         {kStatusReadError, 0, 0},
+         nullptr},
     };
     const std::string path = Choose(kKindPda, "a.nb0", PdaSpec(3 * kChunkDataSize));
     for (const auto& failure : cases) {
@@ -611,6 +714,81 @@ TEST_F(WorkerTest, DeviceFaultsEndThePortWithTheirStatus) {
         }
         EXPECT_EQ(g_bPortBusy[0].load(), 0) << "a failed port must not hold the others back";
         EXPECT_FALSE(job_.m_pTransport[0]->IsOpen());
+    }
+}
+
+TEST_F(WorkerTest, EbootEchoIsCheckedLikeEveryFlashWrite) {
+    Choose(kKindEboot, "e.eb0", RawSpec(ImageFormat::kEboot, 3000));
+    // Packet 4 is the EBoot write: a wrong echo, then no echo at all.
+    for (const auto inject : {+[](HandsetFaults& f) { f.flashWrongEchoAt = 0; },
+                              +[](HandsetFaults& f) { f.stallAt = 4; }}) {
+        status_.Clear();
+        HandsetConfig config;
+        inject(config.faults);
+        Attach(0, config);
+        Run(0);
+        EXPECT_EQ(LastStatus(), (StatusRecord{kStatusFlashNoAck, 0, 0}));
+        EXPECT_THAT(StatusCodes(0), Not(Contains(kStatusJobDone)));
+        EXPECT_TRUE(log_.Has("[EBoot:0] Writing flash error\r\n"));
+    }
+}
+
+TEST_F(WorkerTest, LongOperationsOutlastTheQuickLimitAndAreLoggedAsStillRunning) {
+    ProtocolTimeouts limits;
+    limits.commandReplyMs = 50;
+    limits.longOperationMs = 5000;
+    limits.stillRunningMs = 40;
+    ScopedProtocolTimeouts timeouts(limits);
+    job_.m_bSkipBootWait = 1;
+    HandsetConfig config;
+    config.faults.slowReply = HandsetFaults::SlowReply{kCmdNandFormat, 200};
+    auto handset = Attach(0, config);
+    ImageSpec spec;
+    spec.format = ImageFormat::kSmd;
+    spec.smdBlocks = 1;
+    Choose(kKindSmd, "s.smd", spec);
+    Run(0);
+    EXPECT_EQ(LastStatus().code, kStatusJobDone);
+    EXPECT_EQ(WithCode(handset->Commands(), kCmdSmdWriteBlocks).size(), 1u);
+    EXPECT_THAT(log_.Lines(), Contains(HasSubstr("[Wait:0] Command 1021 still running")));
+}
+
+TEST_F(WorkerTest, ReplyThatTimesOutFailsThePortAtOnceNamingTheCommand) {
+    ProtocolTimeouts limits;
+    limits.commandReplyMs = 50;
+    ScopedProtocolTimeouts timeouts(limits);
+    HandsetConfig config;
+    config.faults.slowReply = HandsetFaults::SlowReply{kCmdJobPlan, 300};
+    auto handset = Attach(0, config);
+    Choose(kKindPda, "a.nb0", PdaSpec(100));
+    Run(0);
+    EXPECT_EQ(LastStatus(), (StatusRecord{kStatusReadError, 0, 0}));
+    EXPECT_TRUE(log_.Has("[Error:0] No reply to command 5 within 50 ms\r\n"));
+    // Nothing follows: a late reply must not be taken as the answer to a later command.
+    EXPECT_THAT(Codes(handset->Commands()), ElementsAre(kCmdJobPlan));
+}
+
+TEST_F(WorkerTest, JobPlanHasOneMaskBitPerChosenImageKind) {
+    const struct {
+        int kind;
+        uint8_t bit;
+    } kinds[] = {{kKindEboot, 0x01},  {kKindPda, 0x02},      {kKindCsc, 0x04},
+                 {kKindTelvik, 0x10}, {kKindContents, 0x20}, {kKindPhone, 0x00}};
+    job_.m_dwOptionFlags = 0x80000A00;
+    for (const auto& chosen : kinds) {
+        SCOPED_TRACE(chosen.kind);
+        // The file is missing: the plan goes out, then the port fails on the file.
+        job_.SetPath(chosen.kind, images_.Path() + "/missing");
+        job_.SelectedFlag(chosen.kind) = 1;
+        Attach(0);
+        Run(0);
+        job_.SelectedFlag(chosen.kind) = 0;
+        const auto plans = Tap(0).PacketsOf(kCmdJobPlan);
+        ASSERT_EQ(plans.size(), 1u);
+        const uint8_t count = chosen.bit == 0 ? 0 : 1;
+        EXPECT_EQ(
+            std::vector<uint8_t>(plans[0].begin() + 4, plans[0].begin() + 16),
+            (std::vector<uint8_t>{chosen.bit, 0, 0, 0, count, 0, 0, 0, 0x00, 0x0A, 0x00, 0x80}));
     }
 }
 

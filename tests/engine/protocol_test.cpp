@@ -59,8 +59,6 @@ TEST(ProtocolCommands, ClosedTransportSendsNothing) {
     SimPort port;
     EXPECT_FALSE(SendCommand(port.transport, kCmdJobPlan, 2, 1, 0));
     EXPECT_FALSE(PostCommand(port.transport, kCmdSmdNextRange, 0, 0, 0));
-    EXPECT_FALSE(SendCommandEcho(port.transport, kCmdWriteEboot, 0, 10, 0));
-    EXPECT_FALSE(SendCommandNoCheck(port.transport, kCmdSmdWriteBlocks, 0, 1, 0));
     uint8_t reply[kReplySize] = {};
     EXPECT_EQ(SendVersionQuery(port.transport, reply, 1000), 0u);
     EXPECT_EQ(port.handset->HostBytesReceived(), 0u);
@@ -74,8 +72,8 @@ TEST(ProtocolCommands, PacketsCarryCodeArgumentsAndReplies) {
     ASSERT_TRUE(port.Open());
 
     EXPECT_TRUE(SendCommand(port.transport, kCmdJobPlan, kMaskPda, 1, 0x400));
-    EXPECT_TRUE(SendCommandEcho(port.transport, kCmdWriteEboot, 0, 0, 0xABCD1234));
-    EXPECT_FALSE(SendCommandNoCheck(port.transport, kCmdSmdWriteBlocks, kRamBase, 3, 7));
+    EXPECT_TRUE(SendCommand(port.transport, kCmdWriteEboot, 0, 0, 0xABCD1234, ReplyWait::kLong));
+    EXPECT_TRUE(SendCommand(port.transport, kCmdSmdWriteBlocks, kRamBase, 3, 7, ReplyWait::kLong));
     uint8_t reply[kReplySize] = {};
     ASSERT_EQ(SendVersionQuery(port.transport, reply, 1000), kReplySize);
     EXPECT_EQ(GetLE32(reply), 0x20110304u);
@@ -97,16 +95,45 @@ TEST(ProtocolCommands, PacketsCarryCodeArgumentsAndReplies) {
     EXPECT_EQ(port.handset->MalformedWrites(), 0u);
 }
 
-TEST(ProtocolCommands, EchoCommandFailsOnWrongOrMissingEcho) {
+TEST(ProtocolCommands, CommandFailsWhenItsReplyIsShortOrMissing) {
     HandsetFaults faults;
-    faults.flashWrongEchoAt = 0;
+    faults.shortReplyAt = 0;
     faults.missingReplyAt = 1;
     ScopedProtocolTimeouts timeouts(20);
     SimPort port(WithFaults(faults));
     ASSERT_TRUE(port.Open());
-    EXPECT_FALSE(SendCommandEcho(port.transport, kCmdWriteEboot, 0, 0, 77));
-    EXPECT_FALSE(SendCommandEcho(port.transport, kCmdWriteEboot, 0, 0, 77));
-    EXPECT_TRUE(SendCommandEcho(port.transport, kCmdWriteEboot, 0, 0, 77));
+    EXPECT_FALSE(SendCommand(port.transport, kCmdMarker, kPdaKind, 1, kPhasePdaBegin));
+    EXPECT_FALSE(SendCommand(port.transport, kCmdMarker, kPdaKind, 1, kPhasePdaBegin));
+    EXPECT_TRUE(SendCommand(port.transport, kCmdMarker, kPdaKind, 1, kPhasePdaBegin));
+}
+
+TEST(ProtocolCommands, LongWaitOutlastsTheQuickLimitAndReportsItIsStillRunning) {
+    ProtocolTimeouts limits;
+    limits.commandReplyMs = 30;
+    limits.longOperationMs = 2000;
+    limits.stillRunningMs = 40;
+    ScopedProtocolTimeouts timeouts(limits);
+    HandsetFaults faults;
+    faults.slowReply = HandsetFaults::SlowReply{kCmdNandFormat, 150};
+    SimPort port(WithFaults(faults));
+    ASSERT_TRUE(port.Open());
+
+    EXPECT_FALSE(SendCommand(port.transport, kCmdNandFormat, 0, 0, 0));
+    // The late reply of the failed quick wait is still on its way; a fresh handset starts clean.
+    SimPort slow(WithFaults(faults));
+    ASSERT_TRUE(slow.Open());
+    ASSERT_TRUE(PostCommand(slow.transport, kCmdNandFormat, 0, 0, 0));
+    std::vector<uint32_t> reports;
+    uint8_t reply[kReplySize] = {};
+    EXPECT_EQ(ReadReplyWithin(slow.transport, reply, ReplyLimitMs(ReplyWait::kLong),
+                              [&](uint32_t waitedMs) {
+                                  reports.push_back(waitedMs);
+                                  return true;
+                              }),
+              kReplySize);
+    EXPECT_EQ(GetLE32(reply), kCmdNandFormat);
+    ASSERT_GE(reports.size(), 2u);
+    EXPECT_LT(reports.front(), reports.back());
 }
 
 TEST(DownloadToRam, TwoFullChunksThenFlashWritesTheFileBytes) {

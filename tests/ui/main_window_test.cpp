@@ -98,10 +98,10 @@ TEST_F(MainWindowTest, DetectWithACscImageUnticksEraseCscAndStartsDetecting) {
     EXPECT_EQ(stopSyncCalls, 2);
 }
 
-TEST_F(MainWindowTest, DetectWithoutALanguageSelectionTakesTheFirst) {
+TEST_F(MainWindowTest, DetectWithoutALanguageSelectionChoosesNone) {
     dlg->m_SelectLangID = 5;
     dlg->OnDetect();
-    EXPECT_EQ(dlg->m_SelectLangID, 0);
+    EXPECT_EQ(dlg->m_SelectLangID, -1);
     EXPECT_EQ(dlg->m_bEraseCsc, 0);
 }
 

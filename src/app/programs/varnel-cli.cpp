@@ -34,6 +34,7 @@
 #include "app/log_text.h"
 #include "app/version.h"
 #include "engine/download_job.h"
+#include "engine/protocol.h"
 #include "images/bytesum.h"
 #include "images/format_entry.h"
 #include "images/image_file.h"
@@ -119,6 +120,7 @@ struct CliOptions {
     int cscFile = -1;
     int ports = 0;  // 0: as many as are simulated, else eight
     double detectTimeout = 60;
+    double longReplyLimit = GetProtocolTimeouts().longOperationMs / 1000.0;
     int simulate = 0;
     std::vector<std::string> simFaults;
     uint32_t simRoundTripMicros = 250;
@@ -182,6 +184,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
                    "fewer attached by then: start with those, exit 3 (60)")
         ->type_name("SECONDS")
         ->check(Quiet(CLI::PositiveNumber));
+    app.add_option("--long-reply-limit", options.longReplyLimit,
+                   "longest wait for a format, block write or check word (600)")
+        ->type_name("SECONDS")
+        ->check(Quiet(CLI::Range(1.0, 86400.0)));
     app.add_option("--simulate", options.simulate, "N (1-8) simulated handsets arrive after Detect")
         ->type_name("N")
         ->check(Quiet(CLI::Range(1, kPortCount)));
@@ -1048,6 +1054,9 @@ int main(int argc, char** argv) {
         }
         return kExitBadArguments;
     }
+    ProtocolTimeouts timeouts = GetProtocolTimeouts();
+    timeouts.longOperationMs = static_cast<uint32_t>(options.longReplyLimit * 1000);
+    SetProtocolTimeouts(timeouts);
     CatchInterrupts();
     CommandLineBench bench(options, faults);
     return bench.Run();

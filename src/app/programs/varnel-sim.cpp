@@ -14,7 +14,9 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -338,6 +341,29 @@ bool WriteDump(const std::string& directory,
     return written;
 }
 
+// "FIRST:COUNT,FIRST:COUNT..." in decimal.
+bool ParseSmdRanges(std::string_view text, std::vector<std::pair<uint32_t, uint32_t>>& ranges) {
+    const auto number = [](std::string_view digits, uint32_t& value) {
+        const auto [end, status] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        return !digits.empty() && status == std::errc() && end == digits.data() + digits.size();
+    };
+    for (size_t start = 0; start <= text.size();) {
+        const size_t comma = std::min(text.find(',', start), text.size());
+        const std::string_view range = text.substr(start, comma - start);
+        const size_t colon = range.find(':');
+        uint32_t first = 0;
+        uint32_t count = 0;
+        if (colon == std::string_view::npos || !number(range.substr(0, colon), first) ||
+            !number(range.substr(colon + 1), count)) {
+            return false;
+        }
+        ranges.emplace_back(first, count);
+        start = comma + 1;
+    }
+    return true;
+}
+
 int Main(int argc, char** argv) {
     CLI::App app{
         "Serves virtual handsets in download mode on ptys, each published as an entry of a "
@@ -351,6 +377,7 @@ int Main(int argc, char** argv) {
     uint32_t roundTripMicros = 0;
     uint64_t flashBytesPerSecond = 0;
     std::string version;
+    std::string smdRanges;
     app.add_option("--dir", directory, "Directory for the handsets' entries (made if missing)")
         ->required();
     app.add_option("--handsets", count, "Number of handsets")->check(CLI::Range(1, 64));
@@ -365,6 +392,9 @@ int Main(int argc, char** argv) {
     app.add_option("--round-trip-us", roundTripMicros, "Delay before every reply (microseconds)");
     app.add_option("--flash-rate", flashBytesPerSecond, "Flash write speed in bytes/s (0 instant)");
     app.add_option("--bootloader-version", version, "Boot-loader version word in hex");
+    app.add_option("--smd-ranges", smdRanges,
+                   "SMD block ranges asked for, FIRST:COUNT[,FIRST:COUNT...] (default: the "
+                   "blocks the SMD header announces)");
     app.set_version_flag("--version", std::string("varnel-sim ") + kVersionText);
     try {
         app.parse(argc, argv);
@@ -391,6 +421,11 @@ int Main(int argc, char** argv) {
             std::fprintf(stderr, "varnel-sim: '%s' is not a hex version word\n", version.c_str());
             return 2;
         }
+    }
+    if (!smdRanges.empty() && !ParseSmdRanges(smdRanges, base.smdRanges)) {
+        std::fprintf(stderr, "varnel-sim: '%s' is not FIRST:COUNT[,FIRST:COUNT...]\n",
+                     smdRanges.c_str());
+        return 2;
     }
     if (::mkdir(directory.c_str(), 0777) != 0 && errno != EEXIST) {
         std::fprintf(stderr, "varnel-sim: cannot make %s: %s\n", directory.c_str(),

@@ -61,8 +61,12 @@ DesktopArguments ParseDesktopArguments(const QStringList& arguments) {
     const QCommandLineOption keepSyncSoftware(
         QStringLiteral("keep-sync-software"),
         QStringLiteral("Leave the host's sync software (ModemManager) running."));
-    parser.addOptions(
-        {simulate, timeScale, transport, ttyDir, usbId, attachPresent, keepSyncSoftware});
+    const QCommandLineOption longReplyLimit(
+        QStringLiteral("long-reply-limit"),
+        QStringLiteral("Longest wait for a format, block write or check word (600)."),
+        QStringLiteral("SECONDS"), QStringLiteral("600"));
+    parser.addOptions({simulate, timeScale, transport, ttyDir, usbId, attachPresent,
+                       keepSyncSoftware, longReplyLimit});
 
     DesktopArguments result;
     if (!parser.parse(arguments)) {
@@ -87,6 +91,12 @@ DesktopArguments ParseDesktopArguments(const QStringList& arguments) {
         result.strError = "--sim-time-scale takes 1 to 1000";
         return result;
     }
+    const uint32_t longReplySeconds = parser.value(longReplyLimit).toUInt(&valid);
+    if (!valid || longReplySeconds < 1 || longReplySeconds > 86400) {
+        result.strError = "--long-reply-limit takes 1 to 86400 seconds";
+        return result;
+    }
+    options.dwLongReplyLimitMs = longReplySeconds * 1000;
     const QString kind = parser.isSet(transport)  ? parser.value(transport)
                          : options.nSimulated > 0 ? QStringLiteral("sim")
                                                   : QStringLiteral("libusb");
@@ -147,6 +157,9 @@ DesktopBench::DesktopBench(const DesktopOptions& options, WindowThread& windowTh
       m_handsets(m_bus, options.nSimulated),
       m_pDevices(MakeDevices(options, window.View(), windowThread)),
       m_pApplication(std::make_unique<BenchApplication>(window.View(), windowThread, Setup())) {
+    ProtocolTimeouts timeouts = GetProtocolTimeouts();
+    timeouts.longOperationMs = options.dwLongReplyLimitMs;
+    SetProtocolTimeouts(timeouts);
     m_window.Attach(m_pApplication->Dialog());
     m_window.SetResourceStrings([this](uint32_t id) { return m_strings.Load(id); });
     // After the window's own Detect handler: detection is on when these run.

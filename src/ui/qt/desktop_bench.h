@@ -12,6 +12,7 @@
 
 #include "app/bench_application.h"
 #include "app/linux_devices.h"
+#include "engine/protocol.h"
 #include "sim/sim_bus.h"
 
 namespace varnel {
@@ -24,6 +25,8 @@ struct DesktopOptions {
     TransportKind transport = TransportKind::kLibusb;
     int nSimulated = 0;
     uint32_t dwTimeScale = 1;
+    // Longest wait for a long operation's reply (format, block write, check word).
+    uint32_t dwLongReplyLimitMs = ProtocolTimeouts{}.longOperationMs;
     std::string strTtyDirectory = kDefaultTtyDirectory;
     std::vector<std::string> usbIds;
     // Real devices already plugged in attach when Detect is pressed, as if they arrived then.
