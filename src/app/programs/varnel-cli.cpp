@@ -120,6 +120,7 @@ struct CliOptions {
     int cscFile = -1;
     int ports = 0;  // 0: as many as are simulated, else eight
     double detectTimeout = 60;
+    double replyLimit = GetProtocolTimeouts().commandReplyMs / 1000.0;
     double longReplyLimit = GetProtocolTimeouts().longOperationMs / 1000.0;
     int simulate = 0;
     std::vector<std::string> simFaults;
@@ -184,6 +185,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
                    "fewer attached by then: start with those, exit 3 (60)")
         ->type_name("SECONDS")
         ->check(Quiet(CLI::PositiveNumber));
+    app.add_option("--reply-limit", options.replyLimit,
+                   "longest wait for the reply to a command (10)")
+        ->type_name("SECONDS")
+        ->check(Quiet(CLI::Range(0.1, 3600.0)));
     app.add_option("--long-reply-limit", options.longReplyLimit,
                    "longest wait for a format, block write or check word (600)")
         ->type_name("SECONDS")
@@ -1055,6 +1060,7 @@ int main(int argc, char** argv) {
         return kExitBadArguments;
     }
     ProtocolTimeouts timeouts = GetProtocolTimeouts();
+    timeouts.commandReplyMs = static_cast<uint32_t>(options.replyLimit * 1000);
     timeouts.longOperationMs = static_cast<uint32_t>(options.longReplyLimit * 1000);
     SetProtocolTimeouts(timeouts);
     CatchInterrupts();
