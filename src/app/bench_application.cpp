@@ -177,8 +177,8 @@ BenchApplication::BenchApplication(DialogView& view, WindowThread& window, Bench
           hooks.clock = &m_clock;
           hooks.osSetupLine = [this] { return m_host.OsSetupLine(); };
           if (m_setup.bControlSyncSoftware) {
-              tuning.sync = &m_sync;
-              hooks.stopSyncSoftware = [this] { m_sync.StopSyncSoftware(); };
+              tuning.sync = &m_stopUnlessKeptOff;
+              hooks.stopSyncSoftware = [this] { m_stopUnlessKeptOff.StopSyncSoftware(); };
               hooks.restartSyncSoftware = [this] { m_sync.RestartSyncSoftware(); };
           }
           hooks.portWorker = BenchDialog::PortTaggedWorker(DownloadWorkerHook(tuning));
@@ -186,6 +186,7 @@ BenchApplication::BenchApplication(DialogView& view, WindowThread& window, Bench
       }()),
       m_sync(m_setup.syncHost != nullptr ? *m_setup.syncHost : m_syncHost, *m_pDialog, m_debug,
              m_clock, LinuxSyncSoftwareNames()),
+      m_stopUnlessKeptOff(m_sync, *m_pDialog, m_setup.syncSoftwareLeftRunning),
       m_host(m_versions, m_strings, m_sync),
       m_deviceEvents(*m_pDialog) {}
 

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "app/linux_host.h"
+#include "app/modem_manager_rules.h"
 #include "app/startup_decisions.h"
 #include "app/sync_software_control.h"
 #include "engine/clock.h"
@@ -101,6 +102,9 @@ struct BenchSetup {
     // Whether the host's sync software is stopped and restarted; a simulated bench leaves it
     // alone, since no real handset is there for it to claim.
     bool bControlSyncSoftware = true;
+    // Why the sync software may keep running at a point where it would be stopped (udev keeps
+    // it off every device the bench opens); nullopt, or no function: it is stopped.
+    SyncSoftwareUnlessKeptOff::LeftRunningReason syncSoftwareLeftRunning;
     // Where what was stopped is recorded until it is started again; a start finds there what a
     // run that died left stopped, and starts it. Empty: no record.
     std::string strSyncRecordPath = kDefaultStopRecordPath;
@@ -157,6 +161,7 @@ class BenchApplication final : private StartupWindow {
     StderrDebugOutput m_debug;
     std::unique_ptr<BenchDialog> m_pDialog;
     SyncSoftwareControl m_sync;
+    SyncSoftwareUnlessKeptOff m_stopUnlessKeptOff;
     StartupDecisions m_host;
     WindowDeviceEvents m_deviceEvents;
     std::array<CountingTransport*, kPortCount> m_pCounters{};

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "app/modem_manager_rules.h"
 #include "transport/linux/usb_context.h"
 #include "transport/linux/usb_monitor.h"
 #include "transport/linux/winusb_interface.h"
@@ -106,10 +107,16 @@ void LinuxDevices::Stop() {
     m_pEvents = nullptr;
 }
 
+std::optional<std::string> LinuxDevices::ModemManagerLeftRunning() const {
+    SystemUdevMarks udev;
+    return ModemManagerLeftRunningReason(udev, m_usbIds);
+}
+
 BenchSetup DeviceBenchSetup(LinuxDevices& devices, bool keepSyncSoftware) {
     BenchSetup setup;
     setup.osPath = devices.Transport();
     setup.bControlSyncSoftware = !keepSyncSoftware;
+    setup.syncSoftwareLeftRunning = [&devices] { return devices.ModemManagerLeftRunning(); };
     setup.makeTransport = [&devices] { return devices.MakeTransport(); };
     setup.registerDevices = [&devices](DeviceEventListener& events, uint32_t& errorCode) {
         return devices.Register(events, errorCode);

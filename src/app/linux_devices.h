@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,9 @@ class LinuxDevices {
     void AnnouncePresent();
     // No event is reported after it returns.
     void Stop();
+    // Why ModemManager may keep running: udev keeps it off every device of the match list.
+    // nullopt with ttys in a folder, which no match list covers.
+    std::optional<std::string> ModemManagerLeftRunning() const;
 
   private:
     bool UdevTtys() const {

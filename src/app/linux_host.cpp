@@ -30,27 +30,6 @@ constexpr size_t kKernelNameLength = 15;
 constexpr size_t kMaxStopRecordSize = 65536;
 constexpr size_t kMaxCommandLineSize = 65536;
 
-std::string ReadSmallFile(const std::string& path, size_t limit) {
-    std::string content;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return content;
-    }
-    char buffer[1024];
-    while (content.size() < limit) {
-        const ssize_t got = read(fd, buffer, std::min(sizeof buffer, limit - content.size()));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        content.append(buffer, static_cast<size_t>(got));
-    }
-    close(fd);
-    return content;
-}
-
 bool IsAllDigits(std::string_view text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
@@ -275,6 +254,27 @@ class SdBusSystemd final : public SystemdBus {
 };
 
 }  // namespace
+
+std::string ReadSmallFile(const std::string& path, size_t limit) {
+    std::string content;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return content;
+    }
+    char buffer[1024];
+    while (content.size() < limit) {
+        const ssize_t got = read(fd, buffer, std::min(sizeof buffer, limit - content.size()));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        content.append(buffer, static_cast<size_t>(got));
+    }
+    close(fd);
+    return content;
+}
 
 bool LinuxOsVersionProvider::GetVersion(OsVersionInfo& version) {
     struct utsname names {};

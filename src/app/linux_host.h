@@ -101,6 +101,9 @@ inline constexpr char kDefaultStopRecordPath[] = "/run/varnel-downloader/sync-st
 // interpreter), its executable and arguments. Empty name when the process is gone.
 ProcessEntry ReadProcessEntry(uint64_t pid);
 
+// The first `limit` bytes of a file; empty when it cannot be opened.
+std::string ReadSmallFile(const std::string& path, size_t limit);
+
 // Whether systemd runs this system.
 bool SystemdRunning();
 

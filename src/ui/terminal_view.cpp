@@ -181,7 +181,9 @@ MessageResult TerminalView::MessageBox(std::string_view text, std::string_view c
         PrintStatus(message + " OK\n");
         return MessageResult::kOk;
     }
-    PrintStatus(message + " [OK/cancel] ");
+    // The capital choice is what Return alone answers.
+    const bool defaultCancel = buttons == MessageButtons::kOkCancelDefaultCancel;
+    PrintStatus(message + (defaultCancel ? " [ok/CANCEL] " : " [OK/cancel] "));
     char answer[kLongestAnswer] = {};
     // No answer (end of input, or an interrupt while waiting) is taken as OK.
     if (std::fgets(answer, sizeof answer, m_streams.answers) == nullptr) {
@@ -193,6 +195,9 @@ MessageResult TerminalView::MessageBox(std::string_view text, std::string_view c
         ++first;
     }
     const char choice = static_cast<char>(std::tolower(static_cast<unsigned char>(*first)));
+    if (defaultCancel) {
+        return choice == 'o' || choice == 'y' ? MessageResult::kOk : MessageResult::kCancel;
+    }
     return choice == 'c' || choice == 'n' ? MessageResult::kCancel : MessageResult::kOk;
 }
 

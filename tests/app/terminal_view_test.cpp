@@ -114,6 +114,22 @@ TEST_F(TerminalViewTest, MessageBoxesArePrintedAndQuestionsAnswered) {
     EXPECT_THAT(status_.Text(), HasSubstr("Quit Anyway? [OK/cancel] "));
 }
 
+TEST_F(TerminalViewTest, ReturnAloneAnswersCancelWhereCancelIsTheDefault) {
+    TerminalStreams streams = Streams();
+    streams.bInteractive = true;
+    TerminalView asking(streams);
+    Answer("\nok\n");
+    const auto ask = [&asking] {
+        return asking.MessageBox("Now Downloading! Quit Anyway?", "Confirm", MessageIcon::kQuestion,
+                                 MessageButtons::kOkCancelDefaultCancel);
+    };
+    EXPECT_EQ(ask(), MessageResult::kCancel);
+    EXPECT_EQ(ask(), MessageResult::kOk);
+    // Scripts without a terminal still get OK at the end of their input.
+    EXPECT_EQ(ask(), MessageResult::kOk);
+    EXPECT_THAT(status_.Text(), HasSubstr("Quit Anyway? [ok/CANCEL] "));
+}
+
 TEST_F(TerminalViewTest, FileDialogAnswersWithTheGivenPathOnce) {
     TerminalView view(Streams());
     view.SetNextChosenFile("/images/a.nb0");

@@ -97,6 +97,47 @@ std::vector<UdevTty> MatchingTtys(const std::vector<UdevTty>& ttys, const std::v
     return matching;
 }
 
+std::vector<UdevMatchingDevice> UdevMatchingDevices(const std::vector<UsbId>& ids) {
+    std::vector<UdevMatchingDevice> devices;
+    const auto ignored = [](const UdevProperties& properties) {
+        return Property(properties, "ID_MM_DEVICE_IGNORE") == "1";
+    };
+    for (const UdevTty& tty : MatchingTtys(UdevUsbTtys(), ids)) {
+        devices.push_back(
+            {tty.strName, *UsbIdOfProperties(tty.properties), ignored(tty.properties)});
+    }
+    udev* context = udev_new();
+    if (context == nullptr) {
+        return devices;
+    }
+    udev_enumerate* enumerate = udev_enumerate_new(context);
+    if (enumerate != nullptr && udev_enumerate_add_match_subsystem(enumerate, "usb") >= 0 &&
+        udev_enumerate_add_match_property(enumerate, "DEVTYPE", "usb_device") >= 0 &&
+        udev_enumerate_scan_devices(enumerate) >= 0) {
+        udev_list_entry* entry = nullptr;
+        udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+            udev_device* device =
+                udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+            if (device == nullptr) {
+                continue;
+            }
+            const char* name = udev_device_get_sysname(device);
+            const char* vendor = udev_device_get_sysattr_value(device, "idVendor");
+            const char* product = udev_device_get_sysattr_value(device, "idProduct");
+            const std::optional<UsbId> id = vendor != nullptr && product != nullptr
+                                                ? ParseUsbId(std::string(vendor) + ":" + product)
+                                                : std::nullopt;
+            if (name != nullptr && id && MatchesUsbId(ids, id->vendorId, id->productId)) {
+                devices.push_back({name, *id, ignored(PropertiesOf(device))});
+            }
+            udev_device_unref(device);
+        }
+    }
+    udev_enumerate_unref(enumerate);
+    udev_unref(context);
+    return devices;
+}
+
 DeviceIdentity UdevIdentityOfNode(const std::string& node) {
     struct stat status {};
     if (::stat(node.c_str(), &status) != 0 || !S_ISCHR(status.st_mode)) {

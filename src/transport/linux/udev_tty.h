@@ -43,6 +43,16 @@ std::vector<UdevTty> MatchingTtys(const std::vector<UdevTty>& ttys, const std::v
 // Identity of the tty node `node` (links followed); empty when udev does not know it (a pty).
 DeviceIdentity UdevIdentityOfNode(const std::string& node);
 
+// A present USB device or tty whose VID:PID is in a match list, and whether udev has told
+// ModemManager to leave it alone (ID_MM_DEVICE_IGNORE=1).
+struct UdevMatchingDevice {
+    std::string strName;  // the kernel's name: "1-2.3", "ttyACM0"
+    UsbId id;
+    bool bModemManagerIgnores = false;
+};
+// The USB devices, and the ttys of USB devices, present now whose id is in `ids`.
+std::vector<UdevMatchingDevice> UdevMatchingDevices(const std::vector<UsbId>& ids);
+
 // Arrivals and removals of matching USB ttys, reported as TtyDevicePath(name). The arrival of a
 // tty of a USB device outside the list is reported as foreign.
 class UdevTtyMonitor {
