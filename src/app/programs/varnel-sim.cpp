@@ -366,10 +366,18 @@ int Main(int argc, char** argv) {
     app.add_option("--flash-rate", flashBytesPerSecond, "Flash write speed in bytes/s (0 instant)");
     app.add_option("--bootloader-version", version, "Boot-loader version word in hex");
     app.set_version_flag("--version", std::string("varnel-sim ") + kVersionText);
+    app.footer(
+        "Exit status: 0 stopped by SIGINT or SIGTERM as asked; 1 the handsets could not be "
+        "served or dumped; 2 bad arguments.");
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::CallForVersion& versionText) {
+        return app.exit(versionText);
     } catch (const CLI::ParseError& error) {
-        return app.exit(error);
+        app.exit(error);
+        return 2;
     }
 
     std::vector<HandsetFaults> faults(static_cast<size_t>(count));
