@@ -40,6 +40,19 @@ std::string IsoTime(WallTime time) {
     return FormatEntry("%s.%03dZ", text, static_cast<int>(millis.count()));
 }
 
+std::string LineStamps::Apply(std::string_view text, WallTime now) {
+    const std::string stamp = IsoTime(now) + " ";
+    std::string stamped;
+    for (const char c : text) {
+        if (m_bLineStart) {
+            stamped += stamp;
+        }
+        stamped += c;
+        m_bLineStart = c == '\n';
+    }
+    return stamped;
+}
+
 std::vector<std::string> LogLines(std::string_view entries) {
     std::vector<std::string> lines;
     size_t start = 0;
@@ -66,7 +79,8 @@ nlohmann::json ReportJson(const JobReport& report) {
         images.push_back({{"kind", image.strKind},
                           {"path", text(image.strPath)},
                           {"size", image.qwSize},
-                          {"byte_sum32", Hex32(image.dwByteSum)}});
+                          {"byte_sum32", Hex32(image.dwByteSum)},
+                          {"sha256", image.strSha256}});
     }
     nlohmann::json ports = nlohmann::json::array();
     for (const ReportPort& port : report.ports) {
@@ -97,7 +111,11 @@ nlohmann::json ReportJson(const JobReport& report) {
             entry["entry"] = text(entry["entry"].get<std::string>());
         }
     }
-    nlohmann::json json = {{"title", text(report.strTitle)},
+    nlohmann::json json = {{"schema_version", kReportSchemaVersion},
+                           {"version", report.strVersion},
+                           {"git_commit", report.strCommit},
+                           {"job", report.nJob},
+                           {"title", text(report.strTitle)},
                            {"images", images},
                            {"options", options},
                            {"option_flags", Hex32(report.dwOptionFlags)},
@@ -197,8 +215,9 @@ bool PortLogFiles::Update(int port, const std::string& device, const std::string
     if (record.size() == file.nWritten) {
         return true;
     }
-    const std::string text =
-        ToPlatformLineEnds(LogTextToUtf8(std::string_view(record).substr(file.nWritten)));
+    const std::string text = file.stamps.Apply(
+        ToPlatformLineEnds(LogTextToUtf8(std::string_view(record).substr(file.nWritten))),
+        std::chrono::system_clock::now());
     file.nWritten = record.size();
     if (std::fwrite(text.data(), 1, text.size(), file.pFile) != text.size() ||
         std::fflush(file.pFile) != 0) {

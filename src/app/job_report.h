@@ -22,6 +22,7 @@ struct ReportImage {
     std::string strPath;
     uint64_t qwSize = 0;
     uint32_t dwByteSum = 0;  // ByteSum32 of the whole file
+    std::string strSha256;   // SHA-256 of the whole file, hex
 };
 
 // One flash write as a simulated handset recorded it.
@@ -47,10 +48,16 @@ struct ReportPort {
     std::vector<ReportFlash> flashed;
 };
 
+// The report's layout; raised whenever a key is renamed or removed (docs/report.schema.json).
+inline constexpr int kReportSchemaVersion = 1;
+
 struct JobReport {
     std::string strTitle;
+    std::string strVersion;  // the program's version and the commit it was built from
+    std::string strCommit;
+    int nJob = 1;  // which job of a --loop run, from 1
     std::vector<ReportImage> images;
-    nlohmann::json options = nlohmann::json::object();
+    nlohmann::json options = nlohmann::json::object();  // keys in snake_case
     uint32_t dwOptionFlags = 0;
     WallTime started{};
     std::optional<WallTime> downloadStarted;
@@ -66,6 +73,15 @@ struct JobReport {
 
 // UTC with milliseconds, e.g. "2024-05-01T12:00:00.250Z".
 std::string IsoTime(WallTime time);
+// Puts the time, as IsoTime and a space, before every line of a text that arrives in pieces.
+class LineStamps {
+  public:
+    std::string Apply(std::string_view text, WallTime now);
+
+  private:
+    bool m_bLineStart = true;
+};
+
 // The lines of log entries, without their line ends.
 std::vector<std::string> LogLines(std::string_view entries);
 
@@ -78,8 +94,9 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
 
 // "port3-SIM3.log"; characters a file name should not carry become '_'.
 std::string PortLogFileName(int port, const std::string& device);
-// The port logs of a job, one file per port in a folder, written as the lines come (in UTF-8 and
-// the platform's line ends), so a process that is killed leaves them up to its last line.
+// The port logs of a job, one file per port in a folder, written as the lines come (in UTF-8, the
+// platform's line ends and each line's time first), so a process that is killed leaves them up to
+// its last line.
 class PortLogFiles {
   public:
     // `refuse`: whether a path is a file that must not be written (an image, another output).
@@ -98,6 +115,7 @@ class PortLogFiles {
         FILE* pFile = nullptr;
         std::string strName;
         size_t nWritten = 0;
+        LineStamps stamps;
     };
     bool Open(File& file, const std::string& name, std::string& error);
 

@@ -14,6 +14,8 @@ constexpr size_t kCaptionWidth = 8;
 constexpr int kBarWidth = 12;
 constexpr size_t kLongestAnswer = 64;
 constexpr auto kRateWindow = std::chrono::seconds(1);
+// How wide a plain progress line may be: a log file has no edge.
+constexpr size_t kPlainWidth = 160;
 
 // ANSI colours of a caption's background, with a text colour that reads on it.
 const char* CaptionColours(Color background) {
@@ -224,6 +226,11 @@ void TerminalView::PrintMainLog(std::string_view text) {
     }
 }
 
+int TerminalView::GetProgressPos(int id) const {
+    const auto found = m_positions.find(id);
+    return found == m_positions.end() ? 0 : found->second;
+}
+
 void TerminalView::WriteLog(const std::string& text) {
     if (text.empty()) {
         return;
@@ -254,10 +261,14 @@ void TerminalView::EraseProgress() {
 }
 
 void TerminalView::RefreshProgress(bool force) {
+    const SteadyTime now = std::chrono::steady_clock::now();
     if (!m_streams.bLiveProgress) {
+        if (m_streams.bPlainProgress &&
+            (force || !m_lastDrawTime || now - *m_lastDrawTime >= kPlainInterval)) {
+            PrintPlainProgress(now);
+        }
         return;
     }
-    const SteadyTime now = std::chrono::steady_clock::now();
     if (!force) {
         if (m_lastDrawTime && now - *m_lastDrawTime < kRedrawInterval) {
             return;
@@ -292,13 +303,38 @@ void TerminalView::DrawProgress(SteadyTime now) {
         m_bLogLineOpen = false;
     }
     for (int port = 0; port < kPortCount; ++port) {
-        picture += "\x1b[2K" + ProgressLine(port, now, width, true) + "\n";
+        picture += "\x1b[2K" + ProgressLine(port, now, width, m_streams.bColours) + "\n";
+    }
+    m_nDrawnLines = kPortCount;
+    if (m_jobLineSource) {
+        picture += "\x1b[2K" + m_jobLineSource().substr(0, width) + "\n";
+        ++m_nDrawnLines;
     }
     std::fwrite(picture.data(), 1, picture.size(), m_streams.status);
     std::fflush(m_streams.status);
-    m_nDrawnLines = kPortCount;
     m_bProgressDrawn = true;
     m_bProgressDirty = false;
+    m_lastDrawTime = now;
+}
+
+void TerminalView::PrintPlainProgress(SteadyTime now) {
+    std::string lines;
+    for (int port = 0; port < kPortCount; ++port) {
+        // Only ports under way: an idle port has no traffic, an ended one said so in the log.
+        const bool underWay =
+            m_trafficSource && m_trafficSource(port).jobStart && !m_pace[port].endTime;
+        if (underWay) {
+            lines += "progress " + ProgressLine(port, now, kPlainWidth, false) + "\n";
+        }
+    }
+    if (lines.empty()) {
+        return;
+    }
+    if (m_jobLineSource) {
+        lines += "progress " + m_jobLineSource() + "\n";
+    }
+    std::fwrite(lines.data(), 1, lines.size(), m_streams.status);
+    std::fflush(m_streams.status);
     m_lastDrawTime = now;
 }
 
@@ -329,7 +365,7 @@ std::string TerminalView::ProgressLine(int port, SteadyTime now, size_t width, b
 
 std::string TerminalView::PaceText(int port, SteadyTime now) {
     // The pace is measured between drawings: without them there is none to show.
-    if (!m_trafficSource || !m_streams.bLiveProgress) {
+    if (!m_trafficSource || !(m_streams.bLiveProgress || m_streams.bPlainProgress)) {
         return {};
     }
     const PortTraffic traffic = m_trafficSource(port);
@@ -346,7 +382,7 @@ std::string TerminalView::PaceText(int port, SteadyTime now) {
     if (!pace.bMeasuring) {
         pace.bMeasuring = true;
         pace.sampleTime = now;
-        pace.qwStartBytes = pace.qwSampleBytes = traffic.qwBytesSent;
+        pace.qwSampleBytes = traffic.qwBytesSent;
     }
     if (now - pace.sampleTime >= kRateWindow) {
         pace.dRate = static_cast<double>(traffic.qwBytesSent - pace.qwSampleBytes) /
@@ -354,15 +390,16 @@ std::string TerminalView::PaceText(int port, SteadyTime now) {
         pace.sampleTime = now;
         pace.qwSampleBytes = traffic.qwBytesSent;
     }
+    // A rate and a time left only while bytes move: during a wait (a handset writing its flash,
+    // a reattach) the status text tells the state, and a pace from before would mislead.
+    if (pace.dRate <= 0) {
+        return {};
+    }
     std::string text = FormatEntry("%.1f MB/s", pace.dRate / (1 << 20));
-    // Time left at the job's average pace so far, pauses included.
-    const double elapsed = seconds(now - *traffic.jobStart);
-    const uint64_t sent = traffic.qwBytesSent - pace.qwStartBytes;
-    if (traffic.qwBytesExpected > traffic.qwBytesSent && sent > 0 && elapsed > 0) {
-        const double average = static_cast<double>(sent) / elapsed;
+    if (traffic.qwBytesExpected > traffic.qwBytesSent) {
         text +=
-            " ETA " +
-            Minutes(static_cast<double>(traffic.qwBytesExpected - traffic.qwBytesSent) / average);
+            " ETA " + Minutes(static_cast<double>(traffic.qwBytesExpected - traffic.qwBytesSent) /
+                              pace.dRate);
     }
     return text;
 }

@@ -35,6 +35,9 @@ struct TerminalStreams {
     bool bLiveProgress = false;   // `status` is a terminal: draw the progress lines there
     bool bLogOnTerminal = false;  // `log` is the same terminal: lines it prints move the picture
     bool bInteractive = false;    // questions wait for an answer from `answers`
+    bool bColours = true;         // captions in their state colours (off: NO_COLOR)
+    // `status` is no terminal: a plain line per active port every kPlainInterval instead.
+    bool bPlainProgress = false;
     // Width of the terminal in characters; 80 when not given.
     std::function<int()> columns;
     // How the log's 8-bit text is written out (its code page decoded); as it is when not given.
@@ -49,6 +52,7 @@ class TerminalView final : public DialogView {
     using SteadyTime = std::chrono::steady_clock::time_point;
 
     static constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+    static constexpr auto kPlainInterval = std::chrono::seconds(5);
 
     explicit TerminalView(TerminalStreams streams);
 
@@ -87,14 +91,20 @@ class TerminalView final : public DialogView {
     void SetTrafficSource(std::function<PortTraffic(int port)> source) {
         m_trafficSource = std::move(source);
     }
+    // The job's overall line below the ports' (ports done, failed, bytes written); none when unset.
+    void SetJobLineSource(std::function<std::string()> source) {
+        m_jobLineSource = std::move(source);
+    }
     bool IsClosed() const { return m_bClosed; }
     // Whether the progress lines are drawn live.
     bool IsLive() const { return m_streams.bLiveProgress; }
     bool IsControlShown(int id) const;
+    int GetProgressPos(int id) const;
     const std::vector<std::string>& ComboStrings(int id) { return m_combos[id].strings; }
 
     // Draws the progress lines when they changed and the last drawing is at least
-    // kRedrawInterval old, or at once with `force`. Nothing without a live terminal.
+    // kRedrawInterval old, or at once with `force`. Without a live terminal, plain lines of the
+    // ports under way every kPlainInterval when bPlainProgress, else nothing.
     void RefreshProgress(bool force = false);
     // Draws the progress lines a last time and leaves them on the screen: later output goes
     // below them.
@@ -114,7 +124,6 @@ class TerminalView final : public DialogView {
     struct PortPace {
         bool bMeasuring = false;
         std::optional<SteadyTime> endTime;  // the job ended (finished or failed)
-        uint64_t qwStartBytes = 0;          // sent before the job started (the attach)
         SteadyTime sampleTime{};
         uint64_t qwSampleBytes = 0;
         double dRate = 0;  // bytes per second over the last samples
@@ -125,6 +134,7 @@ class TerminalView final : public DialogView {
     void EraseProgress();
     void DrawProgress(SteadyTime now);
     std::string PaceText(int port, SteadyTime now);
+    void PrintPlainProgress(SteadyTime now);
 
     TerminalStreams m_streams;
     std::map<int, bool> m_enabled;
@@ -137,6 +147,7 @@ class TerminalView final : public DialogView {
     std::optional<std::string> m_nextChosenFile;
     std::function<void(std::string_view)> m_mainLogCopy;
     std::function<PortTraffic(int)> m_trafficSource;
+    std::function<std::string()> m_jobLineSource;
     std::array<PortPace, kPortCount> m_pace{};
     bool m_bClosed = false;
 

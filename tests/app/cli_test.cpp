@@ -8,13 +8,17 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "engine/protocol.h"
 #include "images/format_entry.h"
+#include "images/image_file.h"
+#include "images/sha256.h"
 #include "support/image_dir.h"
+#include "tests/app/json_schema_check.h"
 #include "tests/platform/child_process.h"
 
 namespace varnel::test {
@@ -50,6 +54,20 @@ std::string Hex32(uint32_t value) {
     return FormatEntry("0x%08X", value);
 }
 
+// A log file's text without the time stamp that starts each of its lines; a line without one
+// fails the test.
+std::string Unstamped(const std::string& text) {
+    static const std::regex kStamp(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z )");
+    std::string plain;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch stamp;
+        EXPECT_TRUE(std::regex_search(line, stamp, kStamp)) << line;
+        plain += line.substr(static_cast<size_t>(stamp.length(0))) + "\n";
+    }
+    return plain;
+}
+
 size_t LineCount(const std::string& text) {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
@@ -65,8 +83,14 @@ class CliTest : public ::testing::Test {
     std::string Out(const std::string& name) const {
         return (std::filesystem::path(images_.Path()) / name).string();
     }
+    // Every report a test reads is checked against the published schema first.
     nlohmann::json Report(const std::string& name = "report.json") const {
-        return nlohmann::json::parse(ReadText(Out(name)));
+        const nlohmann::json report = nlohmann::json::parse(ReadText(Out(name)));
+        static const nlohmann::json schema = nlohmann::json::parse(ReadText(VARNEL_REPORT_SCHEMA));
+        std::vector<std::string> errors;
+        CheckAgainstSchema(report, schema, "report", errors);
+        EXPECT_THAT(errors, ::testing::IsEmpty()) << name;
+        return report;
     }
 
     std::string Pda(ImageManifest* manifest = nullptr, uint64_t size = 20000) {
@@ -145,14 +169,14 @@ TEST_F(CliTest, EightPortJobFlashesEveryImageAndReportsWhatItDid) {
     EXPECT_THAT(result.strOut, EndsWith(AllFinished(8, 0)));
     EXPECT_THAT(result.strOut, Not(HasSubstr("\r")));
     EXPECT_THAT(result.strErr, HasSubstr("finished: 8 finished, 0 failed, 8 attached"));
-    EXPECT_EQ(ReadText(Out("main.log")), result.strOut);
+    EXPECT_EQ(Unstamped(ReadText(Out("main.log"))), result.strOut);
 
     const nlohmann::json report = Report();
     EXPECT_EQ(report["result"], "finished");
     EXPECT_EQ(report["exit_status"], 0);
-    EXPECT_EQ(report["options"]["skip-boot-wait"], true);
+    EXPECT_EQ(report["options"]["skip_boot_wait"], true);
     EXPECT_EQ(report["options"]["language"]["index"], 1);
-    EXPECT_EQ(report["options"]["csc-file"]["entry"], "NEE");
+    EXPECT_EQ(report["options"]["csc_file"]["entry"], "NEE");
     EXPECT_FALSE(report["download_started"].is_null());
     struct Expected {
         const char* kind;
@@ -172,6 +196,9 @@ TEST_F(CliTest, EightPortJobFlashesEveryImageAndReportsWhatItDid) {
         EXPECT_EQ(image["path"], expected[index].path);
         EXPECT_EQ(image["size"], expected[index].manifest.fileSize);
         EXPECT_EQ(image["byte_sum32"], Hex32(expected[index].manifest.fileSum));
+        ImageFile file;
+        ASSERT_TRUE(file.Open(expected[index].path));
+        EXPECT_EQ(image["sha256"], Sha256Hex(FileSha256(file)));
     }
 
     // What every handset flashed, against the regions the images say must arrive.
@@ -207,8 +234,9 @@ TEST_F(CliTest, EightPortJobFlashesEveryImageAndReportsWhatItDid) {
         }
 
         // The port's file: its attach lines, its main-log lines, none of another port's.
-        const std::string log = ReadText(std::filesystem::path(Out("ports")) /
-                                         ("port" + std::to_string(port) + "-" + device + ".log"));
+        const std::string log =
+            Unstamped(ReadText(std::filesystem::path(Out("ports")) /
+                               ("port" + std::to_string(port) + "-" + device + ".log")));
         const std::string tag = std::to_string(port);
         EXPECT_THAT(log, AllOf(StartsWith("[Setup:" + tag + "] "),
                                HasSubstr("[Setup:" + tag + "] PDA Device detected. TimeOut:2\n"),
@@ -243,7 +271,7 @@ TEST_F(CliTest, FailingPortTurnsTheJobRedWhileTheOthersFinish) {
     const nlohmann::json report = Report();
     EXPECT_EQ(report["result"], "failed");
     EXPECT_EQ(report["exit_status"], 1);
-    EXPECT_EQ(report["options"]["sim-fault"], nlohmann::json({"1:wrong-chunk-sum=2"}));
+    EXPECT_EQ(report["options"]["sim_fault"], nlohmann::json({"1:wrong-chunk-sum=2"}));
     std::vector<std::string> states;
     for (const auto& port : report["ports"]) {
         states.push_back(port["state"]);
@@ -254,10 +282,86 @@ TEST_F(CliTest, FailingPortTurnsTheJobRedWhileTheOthersFinish) {
     EXPECT_EQ(failed["status_text"], "[FAIL] PDA Checksum !!");
     EXPECT_EQ(failed["simulated_handset"]["launched"], false);
     EXPECT_EQ(FlashOf(failed, kCmdWritePdaPiece), nullptr);
-    const std::string log = ReadText(std::filesystem::path(Out("ports")) / "port1-SIM1.log");
+    const std::string log =
+        Unstamped(ReadText(std::filesystem::path(Out("ports")) / "port1-SIM1.log"));
     EXPECT_THAT(log, HasSubstr("[PDA:1] Download start 0x0\n"));
     EXPECT_THAT(log, Not(HasSubstr("Finished downloading")));
     EXPECT_THAT(log, EndsWith("[End:1] failed, status 212: [FAIL] PDA Checksum !!\n"));
+}
+
+// With --events -, standard output carries only the events; the main log moves to standard error.
+TEST_F(CliTest, EventsFollowEachPortFromAttachToItsEnd) {
+    const ChildResult result = Run({"--pda", Pda(), "--skip-boot-wait", "--simulate", "2",
+                                    "--sim-fault", "1:wrong-chunk-sum=2", "--events", "-"});
+    EXPECT_EQ(result.nExitStatus, 1) << result.strErr;
+    EXPECT_THAT(result.strErr, HasSubstr(kAllFinished));
+    std::vector<nlohmann::json> events;
+    std::istringstream lines(result.strOut);
+    for (std::string line; std::getline(lines, line);) {
+        events.push_back(nlohmann::json::parse(line));
+        EXPECT_THAT(events.back()["time"].get<std::string>(), EndsWith("Z"));
+    }
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back(), (nlohmann::json{{"event", "job_end"},
+                                             {"time", events.back()["time"]},
+                                             {"job", 1},
+                                             {"result", "failed"},
+                                             {"exit_status", 1},
+                                             {"finished", 1},
+                                             {"failed", 1},
+                                             {"attached", 2}}));
+    for (int port = 0; port < 2; ++port) {
+        SCOPED_TRACE(port);
+        std::vector<nlohmann::json> own;
+        for (const auto& event : events) {
+            if (event.value("port", -1) == port) {
+                own.push_back(event);
+            }
+        }
+        ASSERT_GE(own.size(), 3u);
+        EXPECT_EQ(own.front()["event"], "attach");
+        EXPECT_EQ(own.front()["device"], FormatEntry("SIM%d", port));
+        EXPECT_EQ(own[1]["event"], "status");
+        EXPECT_EQ(own.back()["event"], "port_end");
+        EXPECT_EQ(own.back()["state"], port == 0 ? "finished" : "failed");
+    }
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [&](const nlohmann::json& event) {
+        return event["event"] == "status" && event["port"] == 1 && event["code"] == 212 &&
+               event["text"] == "[FAIL] PDA Checksum !!";
+    }));
+}
+
+// --check chooses the images as a job does and prints what it found; a bad image exits 2.
+TEST_F(CliTest, CheckPrintsTheChosenImagesWithoutADevice) {
+    ImageManifest pdaMap;
+    const std::string pdaPath = Pda(&pdaMap);
+    ImageSpec csc;
+    csc.format = ImageFormat::kCsc;
+    csc.csc.multi = true;
+    csc.csc.files = {CscFileSpec{}, CscFileSpec{}};
+    csc.csc.files[0].name = "EUR";
+    csc.csc.files[1].name = "NEE";
+    ImageManifest cscMap;
+    const std::string cscPath = images_.Build("multi.csc", csc, &cscMap);
+
+    const ChildResult checked = Run(
+        {"--check", "--pda", pdaPath, "--csc", cscPath, "--csc-file", "1", "--erase-csc"}, false);
+    ASSERT_EQ(checked.nExitStatus, 0) << checked.strErr;
+    ImageFile file;
+    ASSERT_TRUE(file.Open(pdaPath));
+    EXPECT_THAT(checked.strOut,
+                AllOf(HasSubstr("PDA " + pdaPath + "\n"),
+                      HasSubstr(FormatEntry("  file: %llu bytes, ByteSum32 %s, SHA-256 %s\n",
+                                            static_cast<unsigned long long>(pdaMap.fileSize),
+                                            Hex32(pdaMap.fileSum).c_str(),
+                                            Sha256Hex(FileSha256(file)).c_str())),
+                      HasSubstr("CSC File Select (chosen: 1)\n  0 EUR\n  1 NEE\n"),
+                      HasSubstr("option word 0x00000002\n")));
+
+    std::string damaged = ReadText(pdaPath);
+    damaged.resize(damaged.size() / 2);
+    std::ofstream(Out("cut.nb0"), std::ios::binary) << damaged;
+    EXPECT_EQ(Run({"--check", "--pda", Out("cut.nb0")}, false).nExitStatus, 2);
 }
 
 TEST_F(CliTest, BadArgumentsStopBeforeAnythingReachesADevice) {
@@ -399,7 +503,7 @@ TEST_F(CliTest, TerminationLeavesTheReportTheLogsAndThePortLogs) {
 
         EXPECT_EQ(result.nExitStatus, 128 + signal) << result.strErr;
         EXPECT_THAT(result.strErr, Not(HasSubstr("Quit Anyway?")));
-        EXPECT_EQ(ReadText(Out("main.log")), result.strOut);
+        EXPECT_EQ(Unstamped(ReadText(Out("main.log"))), result.strOut);
         const nlohmann::json report = Report();
         EXPECT_EQ(report["result"], "interrupted");
         EXPECT_EQ(report["exit_status"], 128 + signal);
@@ -494,7 +598,7 @@ TEST_F(CliTest, EightBitImageTextsReachTheReportAndLogsInUtf8) {
                                     "--report", Out("report.json"), "--log", Out("main.log")});
     ASSERT_EQ(result.nExitStatus, 0) << result.strErr;
     const std::string line = "[PDA:0] BSP_OSVER:[\xED\x95\x9C\xEA\xB5\xAD-\\xFF]";
-    EXPECT_THAT(ReadText(Out("main.log")), HasSubstr(line + "\n"));
+    EXPECT_THAT(Unstamped(ReadText(Out("main.log"))), HasSubstr(line + "\n"));
     const nlohmann::json report = Report();
     EXPECT_THAT(report["ports"][0]["log"], ::testing::Contains(line));
 }

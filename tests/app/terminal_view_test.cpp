@@ -179,6 +179,39 @@ TEST_F(TerminalViewTest, ProgressIsDrawnOnlyOnATerminalAndAtMostTenTimesASecond)
     EXPECT_EQ(log_.Text(), "[Setup] line \n");
 }
 
+// A rate and a time left while bytes move; during a wait only the state.
+TEST_F(TerminalViewTest, PaceIsShownOnlyWhileBytesMove) {
+    TerminalView view(Streams(true));
+    const auto start = std::chrono::steady_clock::now();
+    uint64_t sent = 0;
+    view.SetTrafficSource([&](int) { return PortTraffic{sent, 4u << 20, start}; });
+    view.SetText(ProgressId(0), "[Down] PDA Image.");
+    view.ProgressLine(0, start, 100, false);
+    sent = 1u << 20;
+    EXPECT_THAT(view.ProgressLine(0, start + std::chrono::seconds(1), 100, false),
+                EndsWith("[Down] PDA Image.  1.0 MB/s ETA 0:03"));
+    view.SetText(ProgressId(0), "Waiting for the handset");
+    EXPECT_THAT(view.ProgressLine(0, start + std::chrono::seconds(2), 100, false),
+                EndsWith("] Waiting for the handset"));
+}
+
+// Standard error that is no terminal gets plain lines of the ports under way, now and then.
+TEST_F(TerminalViewTest, PlainProgressHasNoEscapesAndComesEveryFewSeconds) {
+    TerminalStreams streams = Streams();
+    streams.bPlainProgress = true;
+    TerminalView view(streams);
+    const auto start = std::chrono::steady_clock::now();
+    view.SetTrafficSource([&](int port) {
+        return PortTraffic{0, 100, port == 1 ? std::optional(start) : std::nullopt};
+    });
+    view.SetJobLineSource([] { return std::string("Job: 0 done"); });
+    view.SetText(kPortCaptionIds[1], "PDA 1");
+    view.SetBkColor(kPortCaptionIds[1], kColorAttached);
+    view.RefreshProgress();
+    view.RefreshProgress();
+    EXPECT_EQ(status_.Text(), "progress PDA 1    [------------] 0%\nprogress Job: 0 done\n");
+}
+
 TEST(PortOfLogEntryTest, ReadsThePortFromTheEntrysTag) {
     EXPECT_EQ(PortOfLogEntry("[PDA:3] Download start 0x0\r\n"), 3);
     EXPECT_EQ(PortOfLogEntry("[Error:1d] Another same device Found. TimeOut:2\r\n"), 1);

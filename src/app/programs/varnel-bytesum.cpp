@@ -1,50 +1,70 @@
 // Prints the ByteSum32 of a file on its first line, so that any tool can time the checksum and
-// check its answer. Exit status 2 when the file cannot be read to its end.
+// check its answer; with --sha256, the file's SHA-256 on a second line.
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
+#include <string>
 
 #include "app/version.h"
 #include "images/bytesum.h"
 #include "images/image_file.h"
+#include "images/sha256.h"
 
 namespace {
 
-constexpr char kUsage[] =
-    "usage: varnel-bytesum FILE\n"
-    "Prints the ByteSum32 of FILE (the sum of its bytes, 32 bits, wrapping) as 0x%08X.\n"
-    "Exit status 2 when FILE cannot be read to its end.\n";
+constexpr char kProgram[] = "varnel-bytesum";
+constexpr int kExitBadArguments = 2;
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
+    return kExitBadArguments;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
-    if (std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(kUsage, stdout);
+    std::string path;
+    bool sha256 = false;
+    CLI::App app(
+        "Prints the ByteSum32 of FILE (the sum of its bytes, 32 bits, wrapping) as "
+        "0x%08X.",
+        kProgram);
+    app.add_option("FILE", path, "the file to sum")->required();
+    app.add_flag("--sha256", sha256, "also print the file's SHA-256 on a second line");
+    app.footer("Exit status: 0 printed; 2 bad arguments or FILE cannot be read to its end.");
+    app.set_version_flag("--version", std::string(kProgram) + " " + varnel::kVersionText);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
         return 0;
-    }
-    if (std::strcmp(argv[1], "--version") == 0) {
-        std::printf("varnel-bytesum %s\n", varnel::kVersionText);
+    } catch (const CLI::CallForVersion& version) {
+        std::cout << version.what() << "\n";
         return 0;
+    } catch (const CLI::ParseError& error) {
+        return Fail(error.what());
     }
-    const char* path = argv[1];
     varnel::ImageFile file;
     errno = 0;
     if (!file.Open(path)) {
-        std::fprintf(stderr, "varnel-bytesum: cannot open '%s'%s%s\n", path, errno ? ": " : "",
-                     errno ? std::strerror(errno) : "");
-        return 2;
+        return Fail("cannot open '" + path + "'" +
+                    (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()));
     }
     bool complete = false;
     const uint32_t sum = varnel::FileByteSum(file, &complete);
+    std::string digest;
+    if (complete && sha256) {
+        digest = varnel::Sha256Hex(varnel::FileSha256(file, &complete));
+    }
     if (!complete) {
-        std::fprintf(stderr, "varnel-bytesum: '%s' could not be read to its end\n", path);
-        return 2;
+        return Fail("'" + path + "' could not be read to its end");
     }
     std::printf("0x%08X\n", sum);
+    if (sha256) {
+        std::printf("%s\n", digest.c_str());
+    }
     return 0;
 }

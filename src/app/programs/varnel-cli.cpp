@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -25,19 +26,23 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "app/bench_application.h"
+#include "app/job_events.h"
 #include "app/job_report.h"
 #include "app/linux_devices.h"
 #include "app/log_text.h"
 #include "app/version.h"
+#include "engine/attach.h"
 #include "engine/download_job.h"
 #include "engine/protocol.h"
 #include "images/bytesum.h"
 #include "images/format_entry.h"
 #include "images/image_file.h"
+#include "images/sha256.h"
 #include "sim/fault_names.h"
 #include "sim/sim_bus.h"
 #include "sim/virtual_handset.h"
@@ -138,7 +143,16 @@ struct CliOptions {
     std::string logFile;
     std::string portLogsDir;
     std::string reportFile;
+    std::string eventsFile;  // "-": standard output
+    bool check = false;      // choose and check the images, print them, touch no device
 };
+
+// "--keep-eboot-cfg" as the report's key: "keep_eboot_cfg".
+std::string ReportKey(std::string_view option) {
+    std::string key(option.substr(option.find_first_not_of('-')));
+    std::replace(key.begin(), key.end(), '-', '_');
+    return key;
+}
 
 void PrintError(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
@@ -235,6 +249,13 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
         ->type_name("DIR");
     app.add_option("--report", options.reportFile, "write a JSON report of the job to FILE")
         ->type_name("FILE");
+    app.add_flag("--check", options.check,
+                 "choose and check the images as a job would, print what they hold and exit; "
+                 "no device is touched");
+    app.add_option("--events", options.eventsFile,
+                   "write the job's events to FILE (- standard output, the main log then on "
+                   "standard error), one JSON object per line")
+        ->type_name("FILE|-");
     app.footer("Faults of --sim-fault (N counts from 0):\n" + FaultNamesHelp() +
                "Exit status: 0 every attached port finished; 1 a port failed or no handset "
                "attached; 2 bad arguments or an image that failed its checks; 3 fewer handsets "
@@ -312,7 +333,7 @@ bool PrepareDirectory(const std::string& path, std::string& error) {
 
 bool CheckTransportOptions(const CliOptions& options, std::string& error) {
     const bool simulated = options.transport == "sim";
-    if (simulated && options.simulate == 0) {
+    if (simulated && options.simulate == 0 && !options.check) {
         error = "the sim transport needs --simulate N (1-8)";
         return false;
     }
@@ -402,7 +423,9 @@ bool OutputApart(const CliOptions& options, const char* name, const std::string&
 
 bool CheckOutputsApart(const CliOptions& options, std::string& error) {
     if (!OutputApart(options, "--log", options.logFile, error) ||
-        !OutputApart(options, "--report", options.reportFile, error)) {
+        !OutputApart(options, "--report", options.reportFile, error) ||
+        (options.eventsFile != "-" &&
+         !OutputApart(options, "--events", options.eventsFile, error))) {
         return false;
     }
     if (!options.logFile.empty() && !options.reportFile.empty() &&
@@ -548,12 +571,19 @@ int TerminalColumns() {
     return 80;
 }
 
-TerminalStreams StandardStreams() {
+// With the events on standard output, the main log goes to standard error.
+TerminalStreams StandardStreams(bool eventsOnStdout) {
     TerminalStreams streams;
     const bool statusTerminal = isatty(STDERR_FILENO) != 0;
     streams.bLiveProgress = statusTerminal;
-    streams.bLogOnTerminal = statusTerminal && isatty(STDOUT_FILENO) != 0;
+    if (eventsOnStdout) {
+        streams.log = stderr;
+    }
+    streams.bLogOnTerminal = statusTerminal && (eventsOnStdout || isatty(STDOUT_FILENO) != 0);
     streams.bInteractive = statusTerminal && isatty(STDIN_FILENO) != 0;
+    const char* noColour = std::getenv("NO_COLOR");
+    streams.bColours = noColour == nullptr || *noColour == '\0';
+    streams.bPlainProgress = !statusTerminal;
     streams.columns = TerminalColumns;
     streams.logText = LogTextToUtf8;
     return streams;
@@ -565,6 +595,8 @@ enum class JobEnd { kAllDone, kNoHandset, kInterrupted };
 void WriteBadInputReport(const std::string& path, const std::string& error) {
     JobReport report;
     report.started = report.ended = std::chrono::system_clock::now();
+    report.strVersion = kProjectVersion;
+    report.strCommit = kGitCommit;
     report.strResult = "bad input";
     report.strError = error;
     report.nExitStatus = kExitBadArguments;
@@ -578,7 +610,7 @@ class CommandLineBench {
   public:
     CommandLineBench(const CliOptions& options, const std::vector<HandsetFaults>& faults)
         : m_options(options),
-          m_view(StandardStreams()),
+          m_view(StandardStreams(options.eventsFile == "-")),
           m_clock(options.simTimeScale),
           m_bus(m_clock),
           m_handsets(m_bus, options, faults),
@@ -605,6 +637,10 @@ class CommandLineBench {
         if (std::string error; !OpenLogFile(error)) {
             return BadInput({error});
         }
+        if (std::string error;
+            !m_options.eventsFile.empty() && !m_events.Open(m_options.eventsFile, error)) {
+            return BadInput({"--events: " + error});
+        }
         if (std::string error; m_pDevices && !m_pDevices->Prepare(error)) {
             PrintError(error);
             return kExitFailed;
@@ -613,9 +649,15 @@ class CommandLineBench {
             return kExitFailed;
         }
         m_report.strTitle = m_app.Title();
+        m_report.strVersion = kProjectVersion;
+        m_report.strCommit = kGitCommit;
         std::vector<std::string> errors;
         if (!ChooseOptions() || !ChooseImages(errors) || !ChooseListEntries(errors)) {
             return BadInput(errors);
+        }
+        if (m_options.check) {
+            PrintCheck();
+            return kExitFinished;
         }
         if (g_nSignal != 0) {
             return Finish(JobEnd::kInterrupted);
@@ -625,6 +667,7 @@ class CommandLineBench {
             return PortTraffic{m_app.BytesSent(port), m_qwExpectedBytes,
                                attached ? m_jobStart : std::nullopt};
         });
+        m_view.SetJobLineSource([this] { return JobLine(); });
         m_app.Dialog().OnDetect();
         if (m_pDevices && m_options.attachPresent) {
             m_pDevices->AnnouncePresent();
@@ -636,7 +679,7 @@ class CommandLineBench {
 
   private:
     std::unique_ptr<LinuxDevices> MakeDevices() {
-        if (m_options.transport == "sim") {
+        if (m_options.transport == "sim" || m_options.check) {
             return nullptr;
         }
         LinuxDeviceOptions devices;
@@ -662,7 +705,8 @@ class CommandLineBench {
             return false;
         }
         m_view.SetMainLogCopy([this](std::string_view text) {
-            std::fwrite(text.data(), 1, text.size(), m_pLogFile);
+            const std::string stamped = m_logStamps.Apply(text, std::chrono::system_clock::now());
+            std::fwrite(stamped.data(), 1, stamped.size(), m_pLogFile);
             std::fflush(m_pLogFile);
         });
         return true;
@@ -696,6 +740,7 @@ class CommandLineBench {
         m_report.strError = joined;
         m_report.nExitStatus = kExitBadArguments;
         m_report.images.clear();
+        m_events.JobEnd(m_report.strResult, m_report.nExitStatus, 0, 0, 0);
         WriteOutputs();
         return kExitBadArguments;
     }
@@ -735,15 +780,80 @@ class CommandLineBench {
 
     ReportImage DescribeImage(const ImageOption& image, const std::string& path,
                               const ImageSpan& span) {
-        ReportImage described{image.kind, path, span.dwSize, 0};
+        ReportImage described{image.kind, path, span.dwSize, 0, {}};
         if (m_options.reportFile.empty()) {
             return described;
         }
         ImageFile file;
         if (file.Open(path)) {
             described.dwByteSum = FileByteSum(file);
+            described.strSha256 = Sha256Hex(FileSha256(file));
         }
         return described;
+    }
+
+    // "Job: 3 done, 1 failed of 4 attached; 12.5 of 40.0 MB written"
+    std::string JobLine() {
+        const BenchDialog& dlg = m_app.Dialog();
+        uint64_t sent = 0;
+        uint64_t expected = 0;
+        for (int port = 0; port < kPortCount; ++port) {
+            if (dlg.m_PortSlot[port].nState != kPortIdle) {
+                sent += m_app.BytesSent(port);
+                expected += m_qwExpectedBytes;
+            }
+        }
+        constexpr double kMegabyte = 1 << 20;
+        return FormatEntry("Job: %d done, %d failed of %d attached; %.1f of %.1f MB written",
+                           dlg.m_nFinished, dlg.m_nFailed, dlg.m_nDetected,
+                           static_cast<double>(sent) / kMegabyte,
+                           static_cast<double>(expected) / kMegabyte);
+    }
+
+    // What --check found: each image as chosen, the lists its choice filled and the option word.
+    void PrintCheck() {
+        BenchDialog& dlg = m_app.Dialog();
+        std::string text;
+        for (size_t index = 0; index < kImageOptionCount; ++index) {
+            const ImageOption& image = kImageOptions[index];
+            if (m_options.images[index].empty()) {
+                continue;
+            }
+            const std::string path = dlg.Path(image.imageKind);
+            const ImageSpan span = dlg.Span(image.imageKind);
+            ImageFile file;
+            if (!file.Open(path)) {
+                text += FormatEntry("%s %s: cannot be read any more\n", image.kind, path.c_str());
+                continue;
+            }
+            bool whole = false;
+            const uint32_t fileSum = FileByteSum(file, &whole);
+            const std::string digest = Sha256Hex(FileSha256(file));
+            const uint32_t sentSum = RegionByteSum(file, span.dwStart, span.dwSize);
+            text += FormatEntry("%s %s\n", image.kind, LogTextToUtf8(path).c_str());
+            text += FormatEntry("  file: %llu bytes, ByteSum32 0x%08X, SHA-256 %s%s\n",
+                                static_cast<unsigned long long>(file.Length()), fileSum,
+                                digest.c_str(), whole ? "" : " (read short)");
+            text += FormatEntry("  sent: 0x%llX, %llu bytes, ByteSum32 0x%08X\n",
+                                static_cast<unsigned long long>(span.dwStart),
+                                static_cast<unsigned long long>(span.dwSize), sentSum);
+        }
+        for (const auto& [comboId, caption] : {std::pair{IDC_CSC_FILE_SELECT, "CSC File Select"},
+                                               std::pair{IDC_LANGUAGE_SELECT, "Language Select"}}) {
+            const std::vector<std::string>& entries = m_view.ComboStrings(comboId);
+            if (entries.empty()) {
+                continue;
+            }
+            text += FormatEntry("%s (chosen: %d)\n", caption, m_view.GetComboSelection(comboId));
+            for (size_t entry = 0; entry < entries.size(); ++entry) {
+                text += FormatEntry("  %zu %s\n", entry, LogTextToUtf8(entries[entry]).c_str());
+            }
+        }
+        // The word an attach would send with these images and boxes.
+        text +=
+            FormatEntry("option word 0x%08X\n", dlg.m_dwOptionFlags.load() | AttachOptionBits(dlg));
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
     }
 
     // The entries of "CSC File Select" and "Language Select", after the images filled them.
@@ -787,6 +897,7 @@ class CommandLineBench {
             dlg.CollectPortLogs();
             NotePortEnds();
             UpdatePortLogs();
+            ObserveEvents();
             m_view.RefreshProgress();
             if (const int signal = g_nSignal.exchange(0)) {
                 // Ctrl-C asks the close question when a job runs; declining keeps it running.
@@ -820,6 +931,19 @@ class CommandLineBench {
             if (dlg.m_nFinished + dlg.m_nFailed == dlg.m_nDetected) {
                 return JobEnd::kAllDone;
             }
+        }
+    }
+
+    void ObserveEvents() {
+        if (!m_events.IsOpen()) {
+            return;
+        }
+        BenchDialog& dlg = m_app.Dialog();
+        for (int port = 0; port < kPortCount; ++port) {
+            m_events.Observe(port,
+                             {dlg.m_PortSlot[port].nState, dlg.m_strDeviceName[port],
+                              dlg.LastStatusCode(port), m_view.GetProgressPos(ProgressId(port)),
+                              LogTextToUtf8(m_view.GetText(ProgressId(port)))});
         }
     }
 
@@ -887,6 +1011,7 @@ class CommandLineBench {
                                    m_options.ports));
         }
         m_report.nExitStatus = status;
+        ObserveEvents();
         CollectPorts();
         ShowSummary();
         return WriteOutputs() ? status : kExitFailed;
@@ -938,7 +1063,7 @@ class CommandLineBench {
     nlohmann::json OptionsJson() {
         nlohmann::json options = nlohmann::json::object();
         for (size_t index = 0; index < kOptionBoxCount; ++index) {
-            options[kOptionBoxes[index].name + 2] = m_options.boxes[index];
+            options[ReportKey(kOptionBoxes[index].name)] = m_options.boxes[index];
         }
         options["mode"] = m_options.mode;
         const auto entry = [this](int comboId, int index) -> nlohmann::json {
@@ -949,11 +1074,11 @@ class CommandLineBench {
             return {{"index", index}, {"entry", strings[static_cast<size_t>(index)]}};
         };
         options["language"] = entry(IDC_LANGUAGE_SELECT, m_options.language);
-        options["csc-file"] = entry(IDC_CSC_FILE_SELECT, m_options.cscFile);
+        options["csc_file"] = entry(IDC_CSC_FILE_SELECT, m_options.cscFile);
         options["ports"] = m_options.ports;
         options["transport"] = m_options.transport;
         options["simulate"] = m_options.simulate;
-        options["sim-fault"] = m_options.simFaults;
+        options["sim_fault"] = m_options.simFaults;
         return options;
     }
 
@@ -982,6 +1107,8 @@ class CommandLineBench {
         m_view.PrintStatus(FormatEntry("%s: %s: %d finished, %d failed, %zu attached\n", kProgram,
                                        m_report.strResult.c_str(), finished, failed,
                                        m_report.ports.size()));
+        m_events.JobEnd(m_report.strResult, m_report.nExitStatus, finished, failed,
+                        static_cast<int>(m_report.ports.size()));
     }
 
     bool WriteOutputs() {
@@ -997,6 +1124,10 @@ class CommandLineBench {
             !WriteFileAtomically(m_options.reportFile, ReportJson(m_report).dump(2) + "\n",
                                  error)) {
             PrintError("--report: " + error);
+            m_bOutputsFailed = true;
+        }
+        if (m_events.IsOpen() && !m_events.Written()) {
+            PrintError("--events: an event could not be written whole");
             m_bOutputsFailed = true;
         }
         return !m_bOutputsFailed;
@@ -1021,6 +1152,7 @@ class CommandLineBench {
     std::unique_ptr<LinuxDevices> m_pDevices;
     BenchApplication m_app;
     FILE* m_pLogFile = nullptr;
+    LineStamps m_logStamps;
     std::unique_ptr<PortLogFiles> m_pPortLogs = MakePortLogs();
     std::array<bool, kPortCount> m_bPortLogFailed{};
     bool m_bOutputsFailed = false;
@@ -1029,6 +1161,7 @@ class CommandLineBench {
     std::optional<std::chrono::steady_clock::time_point> m_jobStart;
     std::array<std::optional<std::chrono::steady_clock::time_point>, kPortCount> m_portEnd;
     JobReport m_report;
+    JobEvents m_events;
 };
 
 void CatchInterrupts() {

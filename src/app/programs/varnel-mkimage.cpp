@@ -1,9 +1,11 @@
-// Builds a valid image file of any kind for tests, benchmarks and demonstrations; see Usage().
+// Builds a valid image file of any kind for tests, benchmarks and demonstrations; see --help.
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -12,43 +14,12 @@
 
 namespace {
 
-void Usage(FILE* out) {
-    std::fputs(
-        "usage: varnel-mkimage [OPTIONS] OUTPUT\n"
-        "Builds a valid image file with pseudo-random contents and the check words a handset\n"
-        "answers. The kind comes from OUTPUT's extension:\n"
-        "  .eb0 EBoot  .nb0 PDA  .csc CSC  .mst/.msd Telvik  .sst single-partition Telvik\n"
-        "  .bin Phone  .smd SMD  .img Integrated  .mct Contents\n"
-        "Numbers may be hex (0x...) and sizes may end in K, M or G (x1024).\n"
-        "\n"
-        "  --seed N              seed of the contents (default 1)\n"
-        "  --size N              EBoot, Phone and single-Telvik size; PDA data size (4096)\n"
-        "  --manifest            print each flashed region: name, offset, length, ByteSum32\n"
-        "PDA:\n"
-        "  --langpack N          add a LANGPACK of N data bytes\n"
-        "  --start-param N       the header's dwStartParam\n"
-        "Telvik and Contents:\n"
-        "  --first N             bytes sent of the first part (8192); 0 = no first part\n"
-        "  --second N            bytes sent of the second part (4096)\n"
-        "SMD:\n"
-        "  --blocks N            NAND blocks of 0x21000 bytes (4)\n"
-        "CSC:\n"
-        "  --csc-file NAME[:SIZE[:BLOCKS]]\n"
-        "                        a file of a multi-CSC (repeat for more); SIZE = bytes after\n"
-        "                        its header (1024), BLOCKS = TotalBlockCnt (as few as fit)\n"
-        "  --multi               multi-CSC layout even with one file\n"
-        "  --languages ROWS      SupportLanguage rows, comma-separated (5,7,8; '' = none)\n"
-        "  --optional ROWS       ImageOptionalLanglist rows (5,7,8,10)\n"
-        "  --default-lang CODE   default language code (0409)\n"
-        "  --sales-code TEXT     (XEU)   --csc-version TEXT (CSC-V1)   --priority N (1)\n"
-        "  --csc-size N          bytes after the header of a single CSC (1024)\n"
-        "Integrated:\n"
-        "  --component KIND[=SIZE]\n"
-        "                        add a component (repeat): eboot, phone or sst with SIZE\n"
-        "                        (4096); pda, csc, telvik or contents built from the options\n"
-        "                        above\n",
-        out);
-}
+constexpr char kDescription[] =
+    "Builds a valid image file with pseudo-random contents and the check words a handset "
+    "answers. The kind comes from OUTPUT's extension:\n"
+    "  .eb0 EBoot  .nb0 PDA  .csc CSC  .mst/.msd Telvik  .sst single-partition Telvik\n"
+    "  .bin Phone  .smd SMD  .img Integrated  .mct Contents\n"
+    "Numbers may be hex (0x...) and sizes may end in K, M or G (x1024).";
 
 bool ParseNumber(const char* text, uint64_t& value) {
     errno = 0;
@@ -169,61 +140,74 @@ bool AddComponent(const std::string& text, Options& options, std::string& error)
 struct NumericOption {
     const char* name;
     uint64_t limit;
+    const char* help;
     void (*apply)(Options&, uint64_t);
 };
 
 const NumericOption kNumericOptions[] = {
-    {"--seed", UINT32_MAX, [](Options& o, uint64_t n) { o.spec.seed = static_cast<uint32_t>(n); }},
-    {"--size", UINT64_MAX,
+    {"--seed", UINT32_MAX, "seed of the contents (1)",
+     [](Options& o, uint64_t n) { o.spec.seed = static_cast<uint32_t>(n); }},
+    {"--size", UINT64_MAX, "EBoot, Phone and single-Telvik size; PDA data size (4096)",
      [](Options& o, uint64_t n) { o.spec.rawSize = o.spec.pda.dataSize = n; }},
-    {"--langpack", UINT64_MAX,
+    {"--langpack", UINT64_MAX, "PDA: add a LANGPACK of N data bytes",
      [](Options& o, uint64_t n) {
          o.spec.pda.langpack = true;
          o.spec.pda.langpackSize = n;
      }},
-    {"--start-param", UINT32_MAX,
+    {"--start-param", UINT32_MAX, "PDA: the header's dwStartParam",
      [](Options& o, uint64_t n) { o.spec.pda.startParam = static_cast<uint32_t>(n); }},
-    {"--first", UINT64_MAX,
+    {"--first", UINT64_MAX, "Telvik, Contents: bytes sent of the first part (8192); 0 = none",
      [](Options& o, uint64_t n) {
          o.spec.telvik.hasFirst = n != 0;
          o.spec.telvik.firstSize = n;
      }},
-    {"--second", UINT64_MAX, [](Options& o, uint64_t n) { o.spec.telvik.secondSize = n; }},
-    {"--blocks", UINT32_MAX,
+    {"--second", UINT64_MAX, "Telvik, Contents: bytes sent of the second part (4096)",
+     [](Options& o, uint64_t n) { o.spec.telvik.secondSize = n; }},
+    {"--blocks", UINT32_MAX, "SMD: NAND blocks of 0x21000 bytes (4)",
      [](Options& o, uint64_t n) { o.spec.smdBlocks = static_cast<uint32_t>(n); }},
-    {"--priority", 0xFF, [](Options& o, uint64_t n) { o.csc.priority = static_cast<uint8_t>(n); }},
-    {"--csc-size", UINT64_MAX, [](Options& o, uint64_t n) { o.csc.bodySize = n; }},
+    {"--priority", 0xFF, "CSC: priority (1)",
+     [](Options& o, uint64_t n) { o.csc.priority = static_cast<uint8_t>(n); }},
+    {"--csc-size", UINT64_MAX, "CSC: bytes after the header of a single CSC (1024)",
+     [](Options& o, uint64_t n) { o.csc.bodySize = n; }},
 };
 
 struct TextOption {
     const char* name;
+    const char* type;
+    const char* help;
     bool (*apply)(Options&, const char*);
 };
 
 const TextOption kTextOptions[] = {
-    {"--languages", [](Options& o, const char* v) { return ParseRows(v, o.csc.supportLanguages); }},
-    {"--optional", [](Options& o, const char* v) { return ParseRows(v, o.csc.optionalLanguages); }},
-    {"--default-lang",
+    {"--languages", "ROWS", "CSC: SupportLanguage rows, comma-separated (5,7,8; '' = none)",
+     [](Options& o, const char* v) { return ParseRows(v, o.csc.supportLanguages); }},
+    {"--optional", "ROWS", "CSC: ImageOptionalLanglist rows (5,7,8,10)",
+     [](Options& o, const char* v) { return ParseRows(v, o.csc.optionalLanguages); }},
+    {"--default-lang", "CODE", "CSC: default language code (0409)",
      [](Options& o, const char* v) {
          o.csc.defaultLanguage = v;
          return true;
      }},
-    {"--sales-code",
+    {"--sales-code", "TEXT", "CSC: sales code (XEU)",
      [](Options& o, const char* v) {
          o.csc.salesCode = v;
          return true;
      }},
-    {"--csc-version",
+    {"--csc-version", "TEXT", "CSC: version text (CSC-V1)",
      [](Options& o, const char* v) {
          o.csc.version = v;
          return true;
      }},
-    {"--csc-file",
+    {"--csc-file", "NAME[:SIZE[:BLOCKS]]",
+     "a file of a multi-CSC (repeatable); SIZE = bytes after its header (1024), BLOCKS = "
+     "TotalBlockCnt (as few as fit)",
      [](Options& o, const char* v) {
          o.cscFiles.push_back(v);
          return true;
      }},
-    {"--component",
+    {"--component", "KIND[=SIZE]",
+     "Integrated: add a component (repeatable): eboot, phone or sst with SIZE (4096); pda, csc, "
+     "telvik or contents built from the options above",
      [](Options& o, const char* v) {
          o.components.push_back(v);
          return true;
@@ -291,37 +275,49 @@ bool Finish(Options& options, std::string& error) {
 
 int main(int argc, char** argv) {
     Options options;
+    CLI::App app(kDescription, "varnel-mkimage");
+    app.get_formatter()->column_width(30);
+    app.add_option("OUTPUT", options.output, "the image file to write")->required();
+    app.add_flag("--manifest", options.manifest,
+                 "print each flashed region: name, offset, length, ByteSum32");
+    app.add_flag("--multi", options.multi, "CSC: multi-CSC layout even with one file");
+    // The values as given, applied in the tables' order once the whole line is read.
+    std::vector<std::pair<std::string, std::vector<std::string>>> given;
+    given.reserve(std::size(kNumericOptions) + std::size(kTextOptions));
+    for (const NumericOption& option : kNumericOptions) {
+        given.emplace_back(option.name, std::vector<std::string>{});
+        app.add_option(option.name, given.back().second, option.help)
+            ->type_name("N")
+            ->allow_extra_args(false);
+    }
+    for (const TextOption& option : kTextOptions) {
+        given.emplace_back(option.name, std::vector<std::string>{});
+        app.add_option(option.name, given.back().second, option.help)
+            ->type_name(option.type)
+            ->allow_extra_args(false);
+    }
+    app.footer(
+        "Exit status: 0 the image was written; 2 bad arguments or the image could not be "
+        "written.");
+    app.set_version_flag("--version", std::string("varnel-mkimage ") + varnel::kVersionText);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return 0;
+    } catch (const CLI::CallForVersion& version) {
+        std::cout << version.what() << "\n";
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        return Fail(error.what());
+    }
     std::string error;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            Usage(stdout);
-            return 0;
-        }
-        if (arg == "--version") {
-            std::printf("varnel-mkimage %s\n", varnel::kVersionText);
-            return 0;
-        }
-        if (arg == "--manifest") {
-            options.manifest = true;
-        } else if (arg == "--multi") {
-            options.multi = true;
-        } else if (arg.rfind("--", 0) == 0) {
-            if (i + 1 >= argc) {
-                return Fail(arg + " needs a value");
-            }
-            if (!ApplyOption(arg, argv[++i], options, error)) {
+    for (const auto& [name, values] : given) {
+        for (const std::string& value : values) {
+            if (!ApplyOption(name, value.c_str(), options, error)) {
                 return Fail(error);
             }
-        } else if (options.output.empty()) {
-            options.output = arg;
-        } else {
-            return Fail("more than one OUTPUT given");
         }
-    }
-    if (options.output.empty()) {
-        Usage(stderr);
-        return 2;
     }
     varnel::ImageManifest manifest;
     if (!Finish(options, error) ||

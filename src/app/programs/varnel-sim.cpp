@@ -396,10 +396,18 @@ int Main(int argc, char** argv) {
                    "SMD block ranges asked for, FIRST:COUNT[,FIRST:COUNT...] (default: the "
                    "blocks the SMD header announces)");
     app.set_version_flag("--version", std::string("varnel-sim ") + kVersionText);
+    app.footer(
+        "Exit status: 0 stopped by SIGINT or SIGTERM as asked; 1 the handsets could not be "
+        "served or dumped; 2 bad arguments.");
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::CallForVersion& versionText) {
+        return app.exit(versionText);
     } catch (const CLI::ParseError& error) {
-        return app.exit(error);
+        app.exit(error);
+        return 2;
     }
 
     std::vector<HandsetFaults> faults(static_cast<size_t>(count));
