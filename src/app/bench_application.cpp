@@ -174,6 +174,7 @@ BenchApplication::BenchApplication(DialogView& view, WindowThread& window, Bench
           DialogHooks hooks;
           hooks.clock = &m_clock;
           hooks.osSetupLine = [this] { return m_host.OsSetupLine(); };
+          hooks.topologyWarnings = m_setup.topologyWarnings;
           if (m_setup.bControlSyncSoftware) {
               tuning.sync = &m_sync;
               hooks.stopSyncSoftware = [this] { m_sync.StopSyncSoftware(); };
