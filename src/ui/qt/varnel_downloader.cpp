@@ -4,6 +4,7 @@
 // Exit status: 0 the window was closed; 1 the devices could not be reached or a start-up
 // failure closed the window; 2 bad arguments.
 #include <QApplication>
+#include <QSettings>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -41,6 +42,11 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "varnel-downloader: %s\n", error.c_str());
         }
         return 1;
+    }
+    // The settings' slot map pins hub sockets to rows; a wrong one is ignored, not half applied.
+    const QString slotMap = QSettings().value(QStringLiteral("slots/map")).toString();
+    if (!bench.SetSlotMap(slotMap.toStdString(), error)) {
+        std::fprintf(stderr, "varnel-downloader: slots/map setting ignored: %s\n", error.c_str());
     }
     window.show();
     return QApplication::exec();
