@@ -176,6 +176,7 @@ BenchApplication::BenchApplication(DialogView& view, WindowThread& window, Bench
           DialogHooks hooks;
           hooks.clock = &m_clock;
           hooks.osSetupLine = [this] { return m_host.OsSetupLine(); };
+          hooks.topologyWarnings = m_setup.topologyWarnings;
           if (m_setup.bControlSyncSoftware) {
               tuning.sync = &m_stopUnlessKeptOff;
               hooks.stopSyncSoftware = [this] { m_stopUnlessKeptOff.StopSyncSoftware(); };

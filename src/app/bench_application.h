@@ -117,6 +117,9 @@ struct BenchSetup {
     // Registers the window's device events with the device monitor; false with the system's
     // error code when that fails.
     std::function<bool(DeviceEventListener& events, uint32_t& errorCode)> registerDevices;
+    // Warnings about a handset's place on the USB tree (DialogHooks::topologyWarnings); none when
+    // not given.
+    decltype(DialogHooks::topologyWarnings) topologyWarnings;
 };
 
 class SimBus;

@@ -3,9 +3,12 @@
 #include <cerrno>
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "app/modem_manager_rules.h"
 #include "transport/linux/usb_context.h"
 #include "transport/linux/usb_monitor.h"
+#include "transport/linux/usb_topology.h"
 #include "transport/linux/winusb_interface.h"
 
 namespace varnel {
@@ -112,6 +115,69 @@ std::optional<std::string> LinuxDevices::ModemManagerLeftRunning() const {
     return ModemManagerLeftRunningReason(udev, m_usbIds);
 }
 
+std::vector<ListedDevice> LinuxDevices::ListPresent(
+    const std::function<int(const std::string&)>& portHolding) {
+    std::vector<ListedDevice> devices;
+    if (UdevTtys()) {
+        devices = ListUdevTtys(m_usbIds);
+    } else if (m_options.transport == LinuxTransport::kTty) {
+        devices = ListTtyFolder(m_options.strTtyDirectory);
+    } else if (m_pUsb) {
+        devices = ListUsbDevices(m_pUsb->Get(), m_usbIds);
+    }
+    for (ListedDevice& device : devices) {
+        device.nAttachedPort = portHolding ? portHolding(device.strDevicePath) : -1;
+        if (device.nAttachedPort >= 0) {
+            // Its own port holds it: openable as far as this program is concerned.
+            device.bOpenable = true;
+            device.strWhyNot.clear();
+        }
+    }
+    return devices;
+}
+
+std::string DeviceListText(const std::vector<ListedDevice>& devices) {
+    const auto known = [](const std::string& text) { return text.empty() ? "-" : text; };
+    std::string text;
+    for (const ListedDevice& device : devices) {
+        text += device.strDevicePath + "\n  serial " + known(device.identity.strSerial) +
+                ", port path " + known(device.identity.strPortPath) + ", id " +
+                known(device.strUsbId) + ", " + device.strTransport;
+        if (!device.strSpeed.empty()) {
+            text += ", " + device.strSpeed + " speed";
+        }
+        text += device.bOpenable ? ", can be opened" : ", cannot be opened: " + device.strWhyNot;
+        text += device.nAttachedPort >= 0
+                    ? ", attached to port " + std::to_string(device.nAttachedPort) + "\n"
+                    : ", not attached\n";
+    }
+    if (devices.empty()) {
+        text = "No matching device present.\n";
+    }
+    return text;
+}
+
+std::string DeviceListJson(const std::vector<ListedDevice>& devices) {
+    nlohmann::json list = nlohmann::json::array();
+    const auto textOrNull = [](const std::string& text) {
+        return text.empty() ? nlohmann::json() : nlohmann::json(text);
+    };
+    for (const ListedDevice& device : devices) {
+        list.push_back(
+            {{"device", device.strDevicePath},
+             {"serial", textOrNull(device.identity.strSerial)},
+             {"port_path", textOrNull(device.identity.strPortPath)},
+             {"usb_id", textOrNull(device.strUsbId)},
+             {"transport", device.strTransport},
+             {"speed", textOrNull(device.strSpeed)},
+             {"openable", device.bOpenable},
+             {"why_not", textOrNull(device.strWhyNot)},
+             {"attached_port", device.nAttachedPort >= 0 ? nlohmann::json(device.nAttachedPort)
+                                                         : nlohmann::json()}});
+    }
+    return nlohmann::json({{"devices", list}}).dump(2) + "\n";
+}
+
 BenchSetup DeviceBenchSetup(LinuxDevices& devices, bool keepSyncSoftware) {
     BenchSetup setup;
     setup.osPath = devices.Transport();
@@ -120,6 +186,15 @@ BenchSetup DeviceBenchSetup(LinuxDevices& devices, bool keepSyncSoftware) {
     setup.makeTransport = [&devices] { return devices.MakeTransport(); };
     setup.registerDevices = [&devices](DeviceEventListener& events, uint32_t& errorCode) {
         return devices.Register(events, errorCode);
+    };
+    setup.topologyWarnings = [](const std::string& portPath,
+                                const std::vector<std::string>& attachedPortPaths) {
+        std::vector<std::pair<std::string, std::string>> warnings;
+        for (TopologyWarning& warning :
+             TopologyWarnings(portPath, UsbSpeedMbps(portPath), attachedPortPaths)) {
+            warnings.emplace_back(std::move(warning.strKey), std::move(warning.strText));
+        }
+        return warnings;
     };
     return setup;
 }

@@ -14,6 +14,7 @@
 #include "app/bench_application.h"
 #include "app/linux_host.h"
 #include "transport/device_events.h"
+#include "transport/linux/device_list.h"
 #include "transport/linux/tty_interface.h"
 #include "transport/linux/tty_monitor.h"
 #include "transport/linux/udev_tty.h"
@@ -58,6 +59,10 @@ class LinuxDevices {
     // Why ModemManager may keep running: udev keeps it off every device of the match list.
     // nullopt with ttys in a folder, which no match list covers.
     std::optional<std::string> ModemManagerLeftRunning() const;
+    // Every matching device present now (after Prepare); `portHolding` names the port that holds
+    // a device path, -1 for none.
+    std::vector<ListedDevice> ListPresent(
+        const std::function<int(const std::string&)>& portHolding);
 
   private:
     bool UdevTtys() const {
@@ -74,6 +79,10 @@ class LinuxDevices {
     std::unique_ptr<UsbDeviceMonitor> m_pUsbMonitor;
     DeviceEventListener* m_pEvents = nullptr;
 };
+
+// The listing as an operator reads it (one device a line) and as JSON.
+std::string DeviceListText(const std::vector<ListedDevice>& devices);
+std::string DeviceListJson(const std::vector<ListedDevice>& devices);
 
 // Ports on these devices; the host's sync software is stopped during a job unless kept.
 BenchSetup DeviceBenchSetup(LinuxDevices& devices, bool keepSyncSoftware);

@@ -30,6 +30,18 @@ bool NameInUse(const DownloadJob& job, int port) {
     return false;
 }
 
+// The port for a handset: the one its socket is pinned to, else the free port nearest the top
+// of the stack that no socket is pinned to; -1 when that port is taken.
+int PortFor(const DownloadJob& job, const DeviceIdentity& identity) {
+    const DeviceChoice& choice = job.m_DeviceChoice;
+    const int mapped = choice.MappedPort(identity.strPortPath);
+    if (mapped >= 0) {
+        return job.m_FreePortStack.Contains(mapped) && job.m_pTransport[mapped] ? mapped : -1;
+    }
+    return job.m_FreePortStack.TopWhere(
+        [&](int port) { return !choice.IsMappedPort(port) && job.m_pTransport[port]; });
+}
+
 }  // namespace
 
 uint32_t AttachOptionBits(const DownloadJob& job) {
@@ -58,11 +70,11 @@ std::string IdentityText(const DeviceIdentity& identity) {
 
 AttachResult AttachDevice(DownloadJob& job, AttachWindow& window, Clock& clock,
                           const std::string& devicePath) {
-    const int port = job.m_FreePortStack.Top();
+    int port = job.m_FreePortStack.Top();
     if (port < 0 || !job.m_pTransport[port]) {
         return AttachResult::kNoFreePort;
     }
-    CUsbInterface& transport = *job.m_pTransport[port];
+    bool portChosen = false;
     MainLogSink& mainLog = window.MainLog();
     uint8_t reply[kReplySize] = {};
 
@@ -71,6 +83,7 @@ AttachResult AttachDevice(DownloadJob& job, AttachWindow& window, Clock& clock,
     bool opened = false;
     while (attemptsLeft > 0 && !acknowledged) {
         --attemptsLeft;
+        CUsbInterface& transport = *job.m_pTransport[port];
         if (!transport.Open(GUID_BOOTLOADER_INTERFACE, devicePath.c_str())) {
             if (transport.LastOpenDenied()) {
                 mainLog.AppendMainLog(
@@ -84,6 +97,30 @@ AttachResult AttachDevice(DownloadJob& job, AttachWindow& window, Clock& clock,
             continue;
         }
         opened = true;
+        const DeviceIdentity identity = transport.Identity();
+        if (!job.m_DeviceChoice.Accepts(identity)) {
+            transport.Close();
+            mainLog.AppendMainLog("[Setup] %s (%s) is not a chosen device: left alone\r\n",
+                                  devicePath.c_str(), IdentityText(identity).c_str());
+            return AttachResult::kNotChosen;
+        }
+        if (!portChosen) {
+            // Known only now that it is open: where the handset is plugged in.
+            portChosen = true;
+            const int wanted = PortFor(job, identity);
+            if (wanted < 0) {
+                transport.Close();
+                mainLog.AppendMainLog("[Setup] No free port for %s (%s)\r\n", devicePath.c_str(),
+                                      IdentityText(identity).c_str());
+                return AttachResult::kSlotTaken;
+            }
+            if (wanted != port) {
+                transport.Close();
+                port = wanted;
+                ++attemptsLeft;
+                continue;
+            }
+        }
         job.m_strDeviceName[port] = DeviceNameFromPath(transport.DevicePath());
         job.m_DeviceIdentity[port] = transport.Identity();
         PortLog(window, port, "[Setup:%d] Device name:%s\r\n", port,
@@ -108,6 +145,7 @@ AttachResult AttachDevice(DownloadJob& job, AttachWindow& window, Clock& clock,
         transport.Close();
         clock.Sleep(kAttachRetryPauseMs);
     }
+    CUsbInterface& transport = *job.m_pTransport[port];
     if (!acknowledged) {
         PortLog(window, port, "[Error:%d] USB no ack. Check ActiveSync. TimeOut:%d\r\n", port, -1);
         return opened ? AttachResult::kNoAcknowledge : AttachResult::kNotOpened;
@@ -124,7 +162,7 @@ AttachResult AttachDevice(DownloadJob& job, AttachWindow& window, Clock& clock,
                               job.m_dwBootloaderVersion.load());
     }
     ++job.m_nDetected;
-    job.m_FreePortStack.Pop();
+    job.m_FreePortStack.Remove(port);
     PortLog(window, port, "[Setup:%d] PDA Device detected. TimeOut:%d\r\n", port, attemptsLeft);
     PortLog(window, port, "[Setup:%d] Device %s\r\n", port,
             IdentityText(job.m_DeviceIdentity[port]).c_str());

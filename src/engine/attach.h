@@ -34,10 +34,12 @@ class AttachWindow {
 enum class AttachResult {
     kAttached,
     kNoFreePort,
-    kNotOpened,     // gone, or held by another port
-    kAccessDenied,  // the system refused to open it
-    kSameDevice,    // already attached on another port
-    kNoAcknowledge  // opened, but never answered the handshake
+    kNotOpened,      // gone, or held by another port
+    kAccessDenied,   // the system refused to open it
+    kSameDevice,     // already attached on another port
+    kNoAcknowledge,  // opened, but never answered the handshake
+    kNotChosen,      // not among the chosen devices: left alone
+    kSlotTaken       // its socket's port, or every port no socket is pinned to, is taken
 };
 
 // "serial R58M123, port 1-2.3", with "-" for what is not known.
@@ -46,9 +48,10 @@ std::string IdentityText(const DeviceIdentity& identity);
 // The option-word bits the ticked options and the chosen image layouts ask for.
 uint32_t AttachOptionBits(const DownloadJob& job);
 
-// Takes the top of the free-port stack, opens its transport on the device at `devicePath` (the
-// one whose arrival was reported, never another), checks the handshake, and marks the port
-// attached. Every failure leaves the port free with its transport closed.
+// Takes the free port for the device (the one its USB socket is pinned to, else the free port
+// nearest the top of the stack that no socket is pinned to), opens its transport on the device at
+// `devicePath` (the one whose arrival was reported, never another), checks the handshake, and marks
+// the port attached. Every failure leaves the port free with its transport closed.
 AttachResult AttachDevice(DownloadJob& job, AttachWindow& window, Clock& clock,
                           const std::string& devicePath);
 

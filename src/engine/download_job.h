@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "engine/device_choice.h"
 #include "engine/stack_int.h"
 #include "images/image_globals.h"
 #include "transport/usb_interface.h"
@@ -127,6 +128,8 @@ class DownloadJob {
     std::atomic<uint32_t> m_dwBootloaderVersion{0};
     int m_bVistaOrLater = 0;
     CStackInt m_FreePortStack;
+    // Which handsets attach, and the ports their USB sockets are pinned to.
+    DeviceChoice m_DeviceChoice;
     int m_nDetected = 0;
     int m_nFinished = 0;
     int m_nFailed = 0;

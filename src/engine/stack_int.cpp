@@ -17,6 +17,19 @@ int CStackInt::Pop() {
     return m_nData[m_nTop--];
 }
 
+bool CStackInt::Remove(int value) {
+    for (int index = 0; index <= m_nTop; ++index) {
+        if (m_nData[index] == value) {
+            for (int above = index; above < m_nTop; ++above) {
+                m_nData[above] = m_nData[above + 1];
+            }
+            --m_nTop;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool CStackInt::Contains(int value) const {
     for (int i = 0; i <= m_nTop; ++i) {
         if (m_nData[i] == value) {

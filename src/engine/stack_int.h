@@ -13,6 +13,18 @@ class CStackInt {
     // The top value, or -1 when empty; Top leaves it in place, Pop removes it.
     int Top() const { return m_nTop >= 0 ? m_nData[m_nTop] : -1; }
     int Pop();
+    // Takes `value` out wherever it is; false when it is not there.
+    bool Remove(int value);
+    // The value nearest the top that `wanted` accepts, or -1.
+    template <typename Predicate>
+    int TopWhere(Predicate wanted) const {
+        for (int index = m_nTop; index >= 0; --index) {
+            if (wanted(m_nData[index])) {
+                return m_nData[index];
+            }
+        }
+        return -1;
+    }
     bool IsEmpty() const { return m_nTop < 0; }
     int Size() const { return m_nTop + 1; }
     bool Contains(int value) const;

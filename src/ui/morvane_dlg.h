@@ -41,6 +41,12 @@ struct DialogHooks {
     std::function<void()> restartSyncSoftware;
     // Pauses of the window thread (the attach); a real clock when not given.
     Clock* clock = nullptr;
+    // Main-log warnings about where a handset that has just attached at `portPath` sits on the
+    // USB tree, given the port paths of every attached handset: (key, text) pairs, each key
+    // warned of once.
+    std::function<std::vector<std::pair<std::string, std::string>>(
+        const std::string& portPath, const std::vector<std::string>& attachedPortPaths)>
+        topologyWarnings;
 };
 
 // The worker body that runs the download job of engine/download_worker.h for the window that
@@ -147,6 +153,9 @@ class CMorvaneDlg : public DownloadJob, public StatusSink, public MainLogSink {
     void AttachDevice(const std::string& devicePath);
     // The port whose open transport holds the device at `devicePath`, or -1.
     int PortHolding(const std::string& devicePath) const;
+    // Once per condition: a handset that has just attached on `port` links below high speed, or
+    // shares its hub with more handsets than the hub carries at full pace.
+    void WarnOfTopology(int port);
 
     // --- Image selection (window thread; morvane_dlg_images.cpp) ---
 
@@ -219,6 +228,7 @@ class CMorvaneDlg : public DownloadJob, public StatusSink, public MainLogSink {
 
     // Device state of the window thread (morvane_dlg_devices.cpp).
     std::set<std::string> m_SetAsideDevices;
+    std::set<std::string> m_WarnedTopology;
     bool m_bAttaching = false;
     std::deque<std::pair<DeviceChange, std::string>> m_DeferredChanges;
 };

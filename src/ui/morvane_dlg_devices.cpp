@@ -121,13 +121,35 @@ void CMorvaneDlg::AttachDevice(const std::string& devicePath) {
     m_bAttaching = true;
     const AttachResult result = varnel::AttachDevice(*this, window, WindowClock(), devicePath);
     m_bAttaching = false;
-    if (result == AttachResult::kNoAcknowledge) {
+    if (result == AttachResult::kNoAcknowledge || result == AttachResult::kNotChosen) {
         m_SetAsideDevices.insert(devicePath);
+    }
+    if (result == AttachResult::kAttached) {
+        WarnOfTopology(PortHolding(devicePath));
     }
     while (!m_DeferredChanges.empty()) {
         const auto [change, path] = std::move(m_DeferredChanges.front());
         m_DeferredChanges.pop_front();
         OnDeviceChange(change, path);
+    }
+}
+
+void CMorvaneDlg::WarnOfTopology(int port) {
+    if (!m_hooks.topologyWarnings || port < 0) {
+        return;
+    }
+    std::vector<std::string> attached;
+    for (int other = 0; other < kPortCount; ++other) {
+        const int state = m_PortSlot[other].nState.load();
+        if (state == kPortAttached || state == kPortDownloading) {
+            attached.push_back(m_DeviceIdentity[other].strPortPath);
+        }
+    }
+    for (const auto& [key, text] :
+         m_hooks.topologyWarnings(m_DeviceIdentity[port].strPortPath, attached)) {
+        if (m_WarnedTopology.insert(key).second) {
+            AppendMainLog("%s", text.c_str());
+        }
     }
 }
 

@@ -4,11 +4,13 @@
 
 #include <QLabel>
 #include <QMenu>
+#include <QTableWidget>
 
 #include "support/image_dir.h"
 #include "tests/platform/sim_process.h"
 #include "tests/qt/qt_window_fixture.h"
 #include "ui/qt/desktop_bench.h"
+#include "ui/qt/devices_dialog.h"
 
 namespace varnel::test {
 namespace {
@@ -67,6 +69,17 @@ class DesktopBenchTest : public ::testing::Test {
     DesktopBenchTest() { ClearJobGlobals(); }
     void MakeBench(const DesktopOptions& options) {
         bench_ = std::make_unique<DesktopBench>(options, thread_, window_);
+    }
+    // A bench on the tty nodes in `devices`, taking those present at Detect, started.
+    void StartTtyBench(const std::string& devices) {
+        DesktopOptions options;
+        options.transport = TransportKind::kTty;
+        options.strTtyDirectory = devices;
+        options.bAttachPresent = true;
+        options.bKeepSyncSoftware = true;
+        MakeBench(options);
+        std::string error;
+        ASSERT_TRUE(bench_->Start(error)) << error;
     }
     void MakeSimulatedBench() {
         DesktopOptions options;
@@ -130,14 +143,7 @@ TEST_F(DesktopBenchTest, SimulatedHandsetsArriveAfterEachDetectAndRunTheJob) {
 TEST_F(DesktopBenchTest, TtyHandsetsPluggedInBeforehandAttachAtDetectWithAttachPresent) {
     const std::string devices = images_.Path() + "/by-id";
     SimProcess sim(devices, {"--handsets", "2"});
-    DesktopOptions options;
-    options.transport = TransportKind::kTty;
-    options.strTtyDirectory = devices;
-    options.bAttachPresent = true;
-    options.bKeepSyncSoftware = true;
-    MakeBench(options);
-    std::string error;
-    ASSERT_TRUE(bench_->Start(error)) << error;
+    ASSERT_NO_FATAL_FAILURE(StartTtyBench(devices));
     window_.show();
 
     ChoosePda();
@@ -150,6 +156,35 @@ TEST_F(DesktopBenchTest, TtyHandsetsPluggedInBeforehandAttachAtDetectWithAttachP
     Click(IDC_START_DOWNLOADING);
     ASSERT_TRUE(ProcessEventsUntil([this] { return Finished(); }, 30000)) << Dialog().MainLog();
     EXPECT_EQ(Dialog().m_nFinished, 2);
+}
+
+TEST_F(DesktopBenchTest, TheSettingsSlotMapPinsHandsetsAndTheDevicesViewShowsTheirPorts) {
+    const std::string devices = images_.Path() + "/by-id";
+    SimProcess sim(devices, {"--handsets", "2"});
+    ASSERT_NO_FATAL_FAILURE(StartTtyBench(devices));
+    std::string error;
+    EXPECT_EQ(window_.SystemMenu()->actions().back()->objectName(), QStringLiteral("devices_view"));
+    EXPECT_FALSE(bench_->SetSlotMap("0=SIM1\n0=SIM0\n", error));
+    EXPECT_EQ(error, "line 2: port 0 is mapped twice");
+    ASSERT_TRUE(bench_->SetSlotMap("# bench\n0=SIM1\n1=SIM0\n", error)) << error;
+    window_.show();
+
+    ChoosePda();
+    Click(IDC_DETECT);
+    ASSERT_TRUE(ProcessEventsUntil([this] { return Dialog().m_nDetected == 2; }, 10000))
+        << Dialog().MainLog();
+    EXPECT_EQ(Dialog().m_strDeviceName[0], "SIM1");
+    EXPECT_EQ(Dialog().m_strDeviceName[1], "SIM0");
+
+    CDevicesDlg view([this] { return bench_->ListDevices(); }, &window_);
+    const QTableWidget& table = *view.Table();
+    ASSERT_EQ(table.rowCount(), 2);
+    for (int row = 0; row < 2; ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(table.item(row, 2)->text(), QStringLiteral("SIM%1").arg(row));
+        EXPECT_EQ(table.item(row, 6)->text(), QStringLiteral("yes"));
+        EXPECT_EQ(table.item(row, 7)->text(), QStringLiteral("PDA %1").arg(1 - row));
+    }
 }
 
 }  // namespace

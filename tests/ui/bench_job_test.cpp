@@ -393,5 +393,53 @@ TEST_F(BenchJobTest, ClosingMidJobStopsAndJoinsTheWorkers) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
+TEST_F(BenchJobTest, ASlotMapPinsSocketsToPortsAndUnmappedSocketsTakeTheOthers) {
+    std::string error;
+    ASSERT_TRUE(dlg_->m_DeviceChoice.AddSlotLines("# hub sockets\n5 = sim-1.2\n0=sim-1.3\n",
+                                                  kPortCount, error))
+        << error;
+    StartDetecting();
+    Plug("A");  // sim-1.1, unmapped: port 0 is pinned, so the next free one
+    Plug("B");  // sim-1.2
+    Plug("C");  // sim-1.3
+    Plug("D");  // sim-1.4
+    EXPECT_EQ(Port("A"), 1);
+    EXPECT_EQ(Port("B"), 5);
+    EXPECT_EQ(Port("C"), 0);
+    EXPECT_EQ(Port("D"), 2);
+    EXPECT_EQ(dlg_->m_nDetected, 4);
+}
+
+TEST_F(BenchJobTest, AnUnmappedSocketNeverTakesAPinnedPort) {
+    std::string error;
+    for (int port = 0; port < kPortCount - 1; ++port) {
+        const std::string slot = std::to_string(port) + "=sim-1." + std::to_string(port + 3);
+        ASSERT_TRUE(dlg_->m_DeviceChoice.AddSlot(slot, kPortCount, error)) << error;
+    }
+    StartDetecting();
+    Plug("A");
+    auto second = Plug("B");
+    Plug("C");  // sim-1.3, pinned to port 0
+    EXPECT_EQ(Port("A"), kPortCount - 1);
+    EXPECT_EQ(Port("B"), -1);
+    EXPECT_EQ(second->HandshakeRequests(), 0u);
+    EXPECT_THAT(dlg_->MainLog(), HasSubstr("[Setup] No free port for "));
+    EXPECT_EQ(Port("C"), 0);
+}
+
+TEST_F(BenchJobTest, OnlyChosenHandsetsAttachAndOthersAreNeverSentAHandshake) {
+    dlg_->m_DeviceChoice.Choose("B");        // by serial
+    dlg_->m_DeviceChoice.Choose("sim-1.3");  // by port path
+    StartDetecting();
+    auto other = Plug("A");
+    Plug("B");
+    Plug("C");
+    EXPECT_EQ(Port("A"), -1);
+    EXPECT_EQ(other->HandshakeRequests(), 0u);
+    EXPECT_THAT(dlg_->MainLog(), HasSubstr(") is not a chosen device: left alone\r\n"));
+    EXPECT_EQ(Port("B"), 0);
+    EXPECT_EQ(Port("C"), 1);
+}
+
 }  // namespace
 }  // namespace varnel::test

@@ -46,6 +46,7 @@
 #include "sim/fault_names.h"
 #include "sim/sim_bus.h"
 #include "sim/virtual_handset.h"
+#include "transport/linux/fd_util.h"
 #include "ui/control_ids.h"
 #include "ui/terminal_view.h"
 #include "ui/window_thread.h"
@@ -137,6 +138,12 @@ struct CliOptions {
     std::vector<std::string> usbIds;
     bool attachPresent = false;
     bool keepSyncSoftware = false;
+    bool listDevices = false;
+    bool json = false;
+    std::vector<std::string> devices;
+    std::vector<std::string> slots;
+    std::string slotMapFile;
+    DeviceChoice deviceChoice;  // from --device, --slot and --slot-map
     // Options that only a simulated bench, or only real devices, take, as given.
     std::vector<std::string> simulatorOptions;
     std::vector<std::string> deviceOptions;
@@ -244,6 +251,18 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
                  "handsets plugged in before the start attach at Detect too");
     app.add_flag("--keep-sync-software", options.keepSyncSoftware,
                  "leave the host's sync software (ModemManager) running");
+    app.add_flag("--list-devices", options.listDevices,
+                 "list the matching devices present (--transport tty|libusb) and exit");
+    app.add_flag("--json", options.json, "with --list-devices: the list as JSON");
+    app.add_option("--device", options.devices,
+                   "attach only this handset, by serial or USB port path (repeatable)")
+        ->type_name("SERIAL|PORTPATH");
+    app.add_option("--slot", options.slots,
+                   "pin USB port path PORTPATH to port N, 0-based as in \"PDA N\" (repeatable)")
+        ->type_name("N=PORTPATH");
+    app.add_option("--slot-map", options.slotMapFile,
+                   "read --slot entries from FILE, one N=PORTPATH a line, # comments")
+        ->type_name("FILE");
     app.add_option("--log", options.logFile, "write the main log to FILE")->type_name("FILE");
     app.add_option("--port-logs", options.portLogsDir, "write one log per port into DIR")
         ->type_name("DIR");
@@ -365,6 +384,36 @@ bool CheckTransportOptions(const CliOptions& options, std::string& error) {
     return true;
 }
 
+LinuxDeviceOptions DeviceOptionsOf(const CliOptions& options) {
+    LinuxDeviceOptions devices;
+    devices.transport = options.transport == "tty" ? LinuxTransport::kTty : LinuxTransport::kLibusb;
+    devices.strTtyDirectory = options.ttyDir;
+    devices.usbIds = options.usbIds;
+    return devices;
+}
+
+// --list-devices: what the transport would find now; nothing is written to any device.
+int ListDevices(const CliOptions& options) {
+    if (options.transport == "sim" || !options.simulatorOptions.empty()) {
+        PrintError("--list-devices lists real devices: give --transport tty or libusb");
+        return kExitBadArguments;
+    }
+    std::string error;
+    if (!CheckTransportOptions(options, error)) {
+        PrintError(error);
+        return kExitBadArguments;
+    }
+    LinuxDevices devices(DeviceOptionsOf(options),
+                         [](const std::string& text) { PrintError(text); });
+    if (!devices.Prepare(error)) {
+        PrintError(error);
+        return kExitFailed;
+    }
+    const std::vector<ListedDevice> listed = devices.ListPresent(nullptr);
+    std::cout << (options.json ? DeviceListJson(listed) : DeviceListText(listed)) << std::flush;
+    return kExitFinished;
+}
+
 // Whether two paths name one file: the same inode when both exist, else the same place.
 bool SameFile(const std::string& first, const std::string& second) {
     namespace fs = std::filesystem;
@@ -454,6 +503,36 @@ bool ReportWritable(const CliOptions& options) {
            CheckWritableFile(options.reportFile, error);
 }
 
+constexpr size_t kSlotMapFileLimit = 64 * 1024;
+
+// The handsets to take and the ports their sockets are pinned to, from --device, --slot and
+// --slot-map; the ports counted up to --ports.
+bool BuildDeviceChoice(CliOptions& options, std::string& error) {
+    for (const std::string& device : options.devices) {
+        options.deviceChoice.Choose(device);
+    }
+    for (const std::string& slot : options.slots) {
+        if (!options.deviceChoice.AddSlot(slot, options.ports, error)) {
+            error = "--slot: " + error;
+            return false;
+        }
+    }
+    if (options.slotMapFile.empty()) {
+        return true;
+    }
+    const std::optional<std::string> text =
+        ReadBoundedFile(options.slotMapFile, kSlotMapFileLimit, error);
+    if (!text) {
+        error = "--slot-map: " + error;
+        return false;
+    }
+    if (!options.deviceChoice.AddSlotLines(*text, options.ports, error)) {
+        error = "--slot-map " + options.slotMapFile + ": " + error;
+        return false;
+    }
+    return true;
+}
+
 // What the arguments mean together; the devices' faults by handset. False with a reason.
 bool CheckArguments(CliOptions& options, std::vector<HandsetFaults>& faults, std::string& error) {
     if (!CheckTransportOptions(options, error)) {
@@ -461,6 +540,9 @@ bool CheckArguments(CliOptions& options, std::vector<HandsetFaults>& faults, std
     }
     if (options.ports == 0) {
         options.ports = options.simulate > 0 ? options.simulate : kPortCount;
+    }
+    if (!BuildDeviceChoice(options, error)) {
+        return false;
     }
     faults.assign(static_cast<size_t>(options.simulate), HandsetFaults{});
     for (const std::string& fault : options.simFaults) {
@@ -668,6 +750,7 @@ class CommandLineBench {
                                attached ? m_jobStart : std::nullopt};
         });
         m_view.SetJobLineSource([this] { return JobLine(); });
+        m_app.Dialog().m_DeviceChoice = m_options.deviceChoice;
         m_app.Dialog().OnDetect();
         if (m_pDevices && m_options.attachPresent) {
             m_pDevices->AnnouncePresent();
@@ -682,12 +765,8 @@ class CommandLineBench {
         if (m_options.transport == "sim" || m_options.check) {
             return nullptr;
         }
-        LinuxDeviceOptions devices;
-        devices.transport =
-            m_options.transport == "tty" ? LinuxTransport::kTty : LinuxTransport::kLibusb;
-        devices.strTtyDirectory = m_options.ttyDir;
-        devices.usbIds = m_options.usbIds;
-        return std::make_unique<LinuxDevices>(devices, WindowMessageBox(m_view, m_loop, kProgram));
+        return std::make_unique<LinuxDevices>(DeviceOptionsOf(m_options),
+                                              WindowMessageBox(m_view, m_loop, kProgram));
     }
 
     BenchSetup Setup() {
@@ -1182,6 +1261,13 @@ int main(int argc, char** argv) {
     CliOptions options;
     if (const std::optional<int> status = ParseCommandLine(argc, argv, options)) {
         return *status;
+    }
+    if (options.listDevices) {
+        return ListDevices(options);
+    }
+    if (options.json) {
+        PrintError("--json goes with --list-devices");
+        return kExitBadArguments;
     }
     std::vector<HandsetFaults> faults;
     std::string error;

@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <utility>
 
 namespace varnel {
@@ -53,5 +55,10 @@ SteadyTime DeadlineAfter(uint32_t milliseconds);
 // poll() until something is ready or `deadline` passes, restarting after signals; the result of
 // the last poll() (0 on time-out, -1 on an error other than EINTR).
 int PollUntil(pollfd* fds, nfds_t count, SteadyTime deadline);
+
+// The whole of a small file, at most `limit` bytes; nullopt with `error` (naming the file) when
+// it cannot be read or is larger. `errno` is ENOENT after a missing file.
+std::optional<std::string> ReadBoundedFile(const std::string& path, size_t limit,
+                                           std::string& error);
 
 }  // namespace varnel

@@ -57,6 +57,14 @@ std::vector<std::string> ListTtyEntries(const std::string& directory) {
     return names;
 }
 
+DeviceIdentity FolderEntryIdentity(const std::string& directory, const std::string& name) {
+    DeviceIdentity identity = UdevIdentityOfNode(directory + "/" + name);
+    if (identity.strPortPath.empty()) {
+        identity.strPortPath = name;
+    }
+    return identity;
+}
+
 CTtyInterface::CTtyInterface(std::string directory) : m_strDirectory(std::move(directory)) {}
 
 CTtyInterface::CTtyInterface(std::vector<UsbId> matchList) : m_MatchList(std::move(matchList)) {}
@@ -101,8 +109,9 @@ int CTtyInterface::Open(const Guid& interfaceClass, const char* devicePath) {
         }
         RecordDevicePath(path);
         // A folder's node may still be a USB tty that udev knows (a link in /dev/serial/by-id).
-        RecordIdentity(m_strDirectory.empty() ? candidate.identity
-                                              : UdevIdentityOfNode(candidate.strNode));
+        RecordIdentity(m_strDirectory.empty()
+                           ? candidate.identity
+                           : FolderEntryIdentity(m_strDirectory, candidate.strName));
         std::lock_guard lock(m_HandleMutex);
         m_pHandle = std::move(handle);
         m_bOpened = 1;

@@ -32,6 +32,11 @@ inline constexpr char kDefaultTtyDirectory[] = "/dev/serial/by-id";
 // directory cannot be read.
 std::vector<std::string> ListTtyEntries(const std::string& directory);
 
+// Identity of the folder entry `name`: the USB device's, when udev knows the node behind it;
+// else no serial, and the entry's name as the place it is plugged in (a pty served under a
+// fixed name, which a slot map can then pin like a hub socket).
+DeviceIdentity FolderEntryIdentity(const std::string& directory, const std::string& name);
+
 class CTtyInterface : public CUsbInterface {
   public:
     static constexpr int kReadPasses = 10;

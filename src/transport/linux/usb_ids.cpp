@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "sim/sim_bus.h"
+#include "transport/linux/fd_util.h"
 
 namespace varnel {
 
@@ -41,28 +42,19 @@ void SplitUsbIds(std::string_view list, std::vector<std::string>& texts) {
 }  // namespace
 
 bool ReadUsbIdsFile(const char* path, std::vector<std::string>& texts, std::string& error) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
+    const std::optional<std::string> content = ReadBoundedFile(path, kUsbIdsFileLimit, error);
+    if (!content) {
         if (errno == ENOENT) {
+            error.clear();
             return true;
         }
-        error = std::string("cannot read ") + path + ": " + std::strerror(errno);
-        return false;
-    }
-    std::string content(kUsbIdsFileLimit + 1, '\0');
-    content.resize(std::fread(content.data(), 1, content.size(), file));
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed || content.size() > kUsbIdsFileLimit) {
-        error = std::string("cannot read ") + path +
-                (failed ? "" : ": larger than " + std::to_string(kUsbIdsFileLimit) + " bytes");
         return false;
     }
     std::vector<std::string> found;
     size_t line = 0;
-    while (line < content.size()) {
-        const size_t end = std::min(content.find('\n', line), content.size());
-        const std::string_view text(content.data() + line, end - line);
+    while (line < content->size()) {
+        const size_t end = std::min(content->find('\n', line), content->size());
+        const std::string_view text(content->data() + line, end - line);
         SplitUsbIds(text.substr(0, text.find('#')), found);
         line = end + 1;
     }

@@ -1,10 +1,12 @@
 #include "ui/qt/desktop_bench.h"
 
 #include <QCommandLineParser>
+#include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 
 #include "ui/control_ids.h"
+#include "ui/qt/devices_dialog.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_text.h"
 
@@ -196,6 +198,30 @@ bool DesktopBench::Start(std::string& error) {
     if (const std::string about = m_strings.Load(kStringAboutBox); !about.empty()) {
         m_window.AppendAboutMenuItem(about);
     }
+    if (m_pDevices) {
+        QAction* devices =
+            m_window.SystemMenu()->addAction(QStringLiteral("Devices"), [this] { ShowDevices(); });
+        devices->setObjectName(QStringLiteral("devices_view"));
+    }
+    return true;
+}
+
+std::vector<ListedDevice> DesktopBench::ListDevices() {
+    return m_pDevices->ListPresent(
+        [this](const std::string& path) { return m_pApplication->Dialog().PortHolding(path); });
+}
+
+void DesktopBench::ShowDevices() {
+    CDevicesDlg devices([this] { return ListDevices(); }, &m_window);
+    devices.exec();
+}
+
+bool DesktopBench::SetSlotMap(const std::string& text, std::string& error) {
+    DeviceChoice choice;
+    if (!choice.AddSlotLines(text, kPortCount, error)) {
+        return false;
+    }
+    m_pApplication->Dialog().m_DeviceChoice = std::move(choice);
     return true;
 }
 

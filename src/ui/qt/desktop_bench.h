@@ -72,6 +72,12 @@ class DesktopBench {
     bool Start(std::string& error);
 
     BenchApplication& Application() { return *m_pApplication; }
+    // The slot map as the settings keep it ("slots/map": one "N=PORTPATH" a line, as varnel-cli's
+    // --slot-map file). False with `error`, the map unchanged, when an entry is wrong.
+    bool SetSlotMap(const std::string& text, std::string& error);
+    // Real devices only: what the "Devices" view shows.
+    std::vector<ListedDevice> ListDevices();
+    void ShowDevices();
     SimBus& Bus() { return m_bus; }
 
   private:

@@ -5,6 +5,7 @@
 // failure closed the window; 2 bad arguments; 128 + N ended by signal N (SIGINT, SIGTERM,
 // SIGHUP), after the same teardown as a close.
 #include <QApplication>
+#include <QSettings>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -44,6 +45,11 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "varnel-downloader: %s\n", error.c_str());
         }
         return 1;
+    }
+    // The settings' slot map pins hub sockets to rows; a wrong one is ignored, not half applied.
+    const QString slotMap = QSettings().value(QStringLiteral("slots/map")).toString();
+    if (!bench.SetSlotMap(slotMap.toStdString(), error)) {
+        std::fprintf(stderr, "varnel-downloader: slots/map setting ignored: %s\n", error.c_str());
     }
     window.show();
     return QApplication::exec();
