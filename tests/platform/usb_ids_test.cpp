@@ -12,6 +12,7 @@
 
 #include "sim/sim_bus.h"
 #include "transport/device_path.h"
+#include "transport/linux/udev_tty.h"
 #include "transport/linux/usb_ids.h"
 
 namespace varnel::test {
@@ -114,6 +115,16 @@ TEST(UsbIdsTest, BusPortChainsNameThePlaceInTheHubTree) {
     EXPECT_EQ(BusPortChain(1, ports, 1), "1-2");
     EXPECT_EQ(BusPortChain(3, ports, 3), "3-2.3.1");
     EXPECT_EQ(BusPortChain(2, ports, 0), "2");
+}
+
+TEST(UsbIdsTest, ATtysPortPathIsTheChainOfItsUsbDeviceAsLibusbReportsIt) {
+    const UdevProperties tty{
+        {"DEVPATH", "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2.3/1-2.3:1.0/tty/ttyACM0"},
+        {"ID_PATH", "pci-0000:00:14.0-usb-0:2.3:1.0"},
+        {"ID_SERIAL_SHORT", "R58M"}};
+    EXPECT_EQ(IdentityOfProperties(tty), (DeviceIdentity{"R58M", "1-2.3"}));
+    EXPECT_EQ(BusPortChainOfDevpath("/devices/platform/serial8250/tty/ttyS0"), "");
+    EXPECT_EQ(BusPortChainOfDevpath("/devices/x/usb2/2-1/2-1:1.0/tty/ttyACM1"), "2-1");
 }
 
 }  // namespace

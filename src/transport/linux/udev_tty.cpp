@@ -52,9 +52,37 @@ std::optional<UsbId> UsbIdOfProperties(const UdevProperties& properties) {
                       Property(properties, "ID_MODEL_ID"));
 }
 
+std::string BusPortChainOfDevpath(std::string_view devpath) {
+    // ".../usb1/1-2/1-2.3/1-2.3:1.0/tty/ttyACM0": the chain is the USB device above the
+    // interface, the last element of the form BUS-PORT[.PORT...].
+    std::string chain;
+    size_t start = 0;
+    while (start < devpath.size()) {
+        size_t end = devpath.find('/', start);
+        if (end == std::string_view::npos) {
+            end = devpath.size();
+        }
+        const std::string_view element = devpath.substr(start, end - start);
+        const size_t dash = element.find('-');
+        const bool isChain =
+            dash != std::string_view::npos && dash > 0 && dash + 1 < element.size() &&
+            element.find_first_not_of("0123456789") == dash &&
+            element.substr(dash + 1).find_first_not_of("0123456789.") == std::string_view::npos &&
+            element.back() != '.';
+        if (isChain) {
+            chain = element;
+        }
+        start = end + 1;
+    }
+    return chain;
+}
+
 DeviceIdentity IdentityOfProperties(const UdevProperties& properties) {
-    return {SanitiseSerial(Property(properties, "ID_SERIAL_SHORT")),
-            Property(properties, "ID_PATH")};
+    std::string portPath = BusPortChainOfDevpath(Property(properties, "DEVPATH"));
+    if (portPath.empty()) {
+        portPath = Property(properties, "ID_PATH");
+    }
+    return {SanitiseSerial(Property(properties, "ID_SERIAL_SHORT")), std::move(portPath)};
 }
 
 std::vector<UdevTty> UdevUsbTtys() {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -27,7 +28,10 @@ using UdevProperties = std::map<std::string, std::string>;
 
 // ID_VENDOR_ID and ID_MODEL_ID; nullopt when either is missing or malformed.
 std::optional<UsbId> UsbIdOfProperties(const UdevProperties& properties);
-// ID_SERIAL_SHORT (sanitised as in a device path) and ID_PATH.
+// The bus-port chain ("1-2.3") of the USB device a sysfs device path lies under; empty when none.
+std::string BusPortChainOfDevpath(std::string_view devpath);
+// ID_SERIAL_SHORT (sanitised as in a device path) and the bus-port chain from DEVPATH, the same
+// port path the libusb transport reports (ID_PATH when DEVPATH names no USB device).
 DeviceIdentity IdentityOfProperties(const UdevProperties& properties);
 
 struct UdevTty {
