@@ -340,6 +340,9 @@ void CMorvaneDlg::OnAllFinished() {
     EnableJobControls(true);
     m_view.EnableControl(IDC_DETECT, false);
     m_view.EnableControl(IDC_START_DOWNLOADING, false);
+    if (m_onAllFinished) {
+        m_onAllFinished();
+    }
 }
 
 void CMorvaneDlg::EnableJobControls(bool enable) {

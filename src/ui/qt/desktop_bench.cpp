@@ -63,6 +63,7 @@ DesktopArguments ParseDesktopArguments(const QStringList& arguments) {
         QStringLiteral("Leave the host's sync software (ModemManager) running."));
     parser.addOptions(
         {simulate, timeScale, transport, ttyDir, usbId, attachPresent, keepSyncSoftware});
+    AddChoiceOptions(parser);
 
     DesktopArguments result;
     if (!parser.parse(arguments)) {
@@ -113,6 +114,9 @@ DesktopArguments ParseDesktopArguments(const QStringList& arguments) {
     options.strTtyDirectory = ToStdString(parser.value(ttyDir));
     for (const QString& id : parser.values(usbId)) {
         options.usbIds.push_back(ToStdString(id));
+    }
+    if (!ChoicesOfCommandLine(parser, options.choices, result.strError)) {
+        return result;
     }
     result.options = options;
     return result;
@@ -172,7 +176,7 @@ BenchSetup DesktopBench::Setup() {
                       : SimulatedBenchSetup(m_bus, m_clock);
 }
 
-bool DesktopBench::Start(std::string& error) {
+bool DesktopBench::Start(std::string& error, QSettings* settings) {
     if (m_pDevices && !m_pDevices->Prepare(error)) {
         return false;
     }
@@ -183,7 +187,19 @@ bool DesktopBench::Start(std::string& error) {
     if (const std::string about = m_strings.Load(kStringAboutBox); !about.empty()) {
         m_window.AppendAboutMenuItem(about);
     }
+    m_window.SetTrafficSource([this](int port) { return m_pApplication->BytesSent(port); });
+    WindowChoices choices = settings != nullptr ? ReadWindowChoices(*settings) : WindowChoices{};
+    choices.Overlay(m_options.choices);
+    m_slotMap = choices.slotMap;
+    // LEAD: hand m_slotMap to the slot-map function of the device listing here.
+    ApplyChoices(choices, m_pApplication->Dialog(), m_window);
     return true;
+}
+
+void DesktopBench::SaveChoices(QSettings& settings) {
+    WindowChoices choices = CurrentChoices(m_window);
+    choices.slotMap = m_slotMap;
+    WriteWindowChoices(settings, choices);
 }
 
 void DesktopBench::StopDeviceEvents() {

@@ -4,6 +4,7 @@
 // Exit status: 0 the window was closed; 1 the devices could not be reached or a start-up
 // failure closed the window; 2 bad arguments.
 #include <QApplication>
+#include <QSettings>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -35,13 +36,16 @@ int main(int argc, char** argv) {
     QtWindowThread windowThread;
     QtMainWindow window;
     DesktopBench bench(*arguments.options, windowThread, window);
+    const std::unique_ptr<QSettings> settings = OpenWindowSettings();
     std::string error;
-    if (!bench.Start(error)) {
+    if (!bench.Start(error, settings.get())) {
         if (!error.empty()) {
             std::fprintf(stderr, "varnel-downloader: %s\n", error.c_str());
         }
         return 1;
     }
     window.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    bench.SaveChoices(*settings);
+    return status;
 }
