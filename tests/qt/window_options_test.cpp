@@ -69,8 +69,9 @@ TEST_F(QtWindowOptionsTest, FitsA1366x768ScreenWithTheLogInView) {
 TEST(PortRowInfoTest, IdentityElapsedTimeAndAverageRate) {
     EXPECT_EQ(PortRowInfo("serial A1, port 1-2", 65.0, 130ull << 20),
               "serial A1, port 1-2\n1:05  2.0 MB/s");
-    // Too soon for a rate.
+    // Too soon for a rate, and no rate without a count of the bytes.
     EXPECT_EQ(PortRowInfo("serial A1, port -", 0.1, 1 << 20), "serial A1, port -\n0:00");
+    EXPECT_EQ(PortRowInfo("serial A1, port -", 61.0, std::nullopt), "serial A1, port -\n1:01");
 }
 
 TEST_F(QtWindowOptionsTest, RowsShowIdentityElapsedTimeAndRateMidJob) {

@@ -86,7 +86,8 @@ constexpr int kLockedOptions[] = {IDC_ERASE_NV_DATA, IDC_ERASE_NV_BACKUP, IDC_EF
 constexpr int kJobButtonIds[] = {IDC_DETECT, IDC_START_DOWNLOADING, IDC_RESET_ALL};
 constexpr const char* kJobButtonCaptions[] = {"Detect", "Start downloading", "reset all"};
 
-constexpr int kRowRefreshMs = 500;
+// Also how late a row may see its download begin.
+constexpr int kRowRefreshMs = 250;
 // Below this the average rate says nothing yet.
 constexpr double kMinRateSeconds = 0.5;
 
@@ -96,11 +97,12 @@ QString Caption(const char* text) {
 
 }  // namespace
 
-std::string PortRowInfo(const std::string& identity, double seconds, uint64_t bytesSent) {
+std::string PortRowInfo(const std::string& identity, double seconds,
+                        std::optional<uint64_t> bytesSent) {
     const auto whole = static_cast<long>(seconds);
     std::string text = identity + FormatEntry("\n%ld:%02ld", whole / 60, whole % 60);
-    if (seconds >= kMinRateSeconds) {
-        text += FormatEntry("  %.1f MB/s", static_cast<double>(bytesSent) / (1 << 20) / seconds);
+    if (bytesSent && seconds >= kMinRateSeconds) {
+        text += FormatEntry("  %.1f MB/s", static_cast<double>(*bytesSent) / (1 << 20) / seconds);
     }
     return text;
 }
@@ -367,18 +369,24 @@ void QtMainWindow::RefreshPortRows() {
                 continue;
             }
             pace.start = now;
-            pace.qwStartBytes = m_bytesSent ? m_bytesSent(port) : 0;
+            pace.qwStartBytes = BytesSent(port);
         }
         if (!pace.end && state != kPortDownloading) {
             pace.end = now;
-            pace.qwEndBytes = m_bytesSent ? m_bytesSent(port) : pace.qwStartBytes;
+            pace.qwEndBytes = BytesSent(port);
         }
-        const uint64_t bytes = pace.end ? pace.qwEndBytes : m_bytesSent ? m_bytesSent(port) : 0;
         const double seconds =
             std::chrono::duration<double>(pace.end.value_or(now) - *pace.start).count();
-        m_portInfo[port]->setText(
-            ToQString(PortRowInfo(identity, seconds, bytes - pace.qwStartBytes)));
+        std::optional<uint64_t> sent;
+        if (m_bytesSent) {
+            sent = (pace.end ? pace.qwEndBytes : BytesSent(port)) - pace.qwStartBytes;
+        }
+        m_portInfo[port]->setText(ToQString(PortRowInfo(identity, seconds, sent)));
     }
+}
+
+uint64_t QtMainWindow::BytesSent(int port) const {
+    return m_bytesSent ? m_bytesSent(port) : 0;
 }
 
 void QtMainWindow::Dispatch(const std::function<void(CMorvaneDlg&)>& handler) {

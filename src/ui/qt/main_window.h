@@ -27,8 +27,10 @@ namespace varnel {
 class CMorvaneDlg;
 
 // The text beside a port's bar: who the handset is, then on a second line how long its download
-// has run and its average rate in MB/s (2^20 bytes) over that time, once some time has passed.
-std::string PortRowInfo(const std::string& identity, double seconds, uint64_t bytesSent);
+// has run and its average rate in MB/s (2^20 bytes) over that time, once some time has passed
+// and when the bytes sent are known.
+std::string PortRowInfo(const std::string& identity, double seconds,
+                        std::optional<uint64_t> bytesSent);
 
 class QtMainWindow final : public QWidget, public StartupWindow {
     Q_OBJECT
@@ -81,6 +83,8 @@ class QtMainWindow final : public QWidget, public StartupWindow {
     // The view's end of the window: a close the logic has agreed to.
     void CloseApproved();
     void StartOver();
+    // 0 without a traffic source.
+    uint64_t BytesSent(int port) const;
 
     // When a port's download began and what had been sent by then; the end once it is done.
     struct PortPace {

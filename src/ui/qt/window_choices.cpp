@@ -34,14 +34,19 @@ constexpr ImageChoice kImageChoices[kImageKindCount] = {
 struct OptionChoice {
     const char* name;
     int id;
+    const char* caption;
 };
 // The boxes the operator can tick.
 constexpr OptionChoice kOptionChoices[] = {
-    {"keep-eboot-cfg", IDC_KEEP_EBOOT_CFG}, {"erase-csc", IDC_ERASE_CSC},
-    {"erase-nv-pda", IDC_ERASE_NV_PDA},     {"set-priority-bit", IDC_SET_PRIORITY_BIT},
-    {"skip-os-update", IDC_SKIP_OS_UPDATE}, {"preserve-contents", IDC_PRESERVE_CONTENTS},
-    {"skip-boot-wait", IDC_SKIP_BOOT_WAIT}, {"start-immediately", IDC_START_IMMEDIATELY},
-    {"smd-check", IDC_SMD_CHECK},
+    {"keep-eboot-cfg", IDC_KEEP_EBOOT_CFG, "Keep Eboot CFG"},
+    {"erase-csc", IDC_ERASE_CSC, "Erase CSC"},
+    {"erase-nv-pda", IDC_ERASE_NV_PDA, "Erase NV PDA"},
+    {"set-priority-bit", IDC_SET_PRIORITY_BIT, "Set Priority Bit"},
+    {"skip-os-update", IDC_SKIP_OS_UPDATE, "Skip OS updating by Telvik image"},
+    {"preserve-contents", IDC_PRESERVE_CONTENTS, "Preserve device's contents"},
+    {"skip-boot-wait", IDC_SKIP_BOOT_WAIT, "Skip over waiting for booting completely"},
+    {"start-immediately", IDC_START_IMMEDIATELY, "Start downloading immediately"},
+    {"smd-check", IDC_SMD_CHECK, "SMD Check"},
 };
 
 constexpr const char* kModeNames[] = {"normal", "smd"};
@@ -132,8 +137,9 @@ void AddChoiceOptions(QCommandLineParser& parser) {
                                             QString::fromUtf8(image.help), QStringLiteral("FILE")));
     }
     for (const OptionChoice& option : kOptionChoices) {
-        parser.addOption(QCommandLineOption(QLatin1String(option.name),
-                                            QStringLiteral("Tick this option box.")));
+        parser.addOption(QCommandLineOption(
+            QLatin1String(option.name),
+            QStringLiteral("Tick \"%1\".").arg(QString::fromUtf8(option.caption))));
     }
     parser.addOption(QCommandLineOption(QStringLiteral("mode"),
                                         QStringLiteral("Mode Select: normal or smd."),
