@@ -5,7 +5,8 @@
 #   ci     sanitizer and fuzzing toolchain (clang)
 #   cross  mingw-w64 cross compiler and Wine for the Windows-side tests
 #   usb    libusb, libudev and libsystemd for the Linux platform layer, umockdev for its tests
-#   qt     Qt 6 Widgets and Test for the desktop window, and a real font for its pixel tests
+#   qt     Qt 6 Widgets and Test for the desktop window, a real font for its pixel tests and a
+#          Korean one for its warnings
 #   pkg    the Debian packaging: shlibdeps, lintian, help2man, desktop-file and AppStream
 #          validators, and the Korean font the packages depend on
 set -euo pipefail
@@ -15,7 +16,7 @@ declare -A groups=(
   [ci]="clang libclang-rt-14-dev"
   [cross]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 googletest"
   [usb]="pkg-config libusb-1.0-0-dev libudev-dev libsystemd-dev umockdev libumockdev-dev"
-  [qt]="qt6-base-dev fonts-dejavu-core"
+  [qt]="qt6-base-dev fonts-dejavu-core fonts-nanum"
   [pkg]="dpkg-dev file lintian help2man desktop-file-utils appstream fonts-nanum"
 )
 wanted=()

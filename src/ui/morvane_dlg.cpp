@@ -353,6 +353,9 @@ void CMorvaneDlg::OnAllFinished() {
     m_view.EnableControl(IDC_DETECT, false);
     m_view.EnableControl(IDC_START_DOWNLOADING, false);
     m_view.EnableControl(IDC_MODE_SELECT, true);
+    if (m_onAllFinished) {
+        m_onAllFinished();
+    }
 }
 
 void CMorvaneDlg::EnableJobControls(bool enable) {

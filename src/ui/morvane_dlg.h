@@ -127,6 +127,11 @@ class CMorvaneDlg : public DownloadJob, public StatusSink, public MainLogSink {
     void OnSeeLog(int port);
     LogWindowData SeeLogData(int port) const;
 
+    // Runs on the window thread after "[Success] All Download finished." has been handled.
+    void SetAllFinishedHandler(std::function<void()> handler) {
+        m_onAllFinished = std::move(handler);
+    }
+
     void ResetAll();
     void ResetPort(int port);
     // BN_CLICKED of a port's "reset" button.
@@ -225,6 +230,7 @@ class CMorvaneDlg : public DownloadJob, public StatusSink, public MainLogSink {
     std::atomic<bool> m_bStopRequested{false};
     std::unique_ptr<CscView> m_pCscView;
     bool m_bShutDown = false;
+    std::function<void()> m_onAllFinished;
 
     // Device state of the window thread (morvane_dlg_devices.cpp).
     std::set<std::string> m_SetAsideDevices;

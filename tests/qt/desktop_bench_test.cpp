@@ -2,9 +2,13 @@
 // window as an operator would (handsets arriving after each Detect, a job, reset all, again).
 #include <gmock/gmock.h>
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QMenu>
+#include <QSettings>
 #include <QTableWidget>
+#include <filesystem>
 
 #include "support/image_dir.h"
 #include "tests/platform/sim_process.h"
@@ -185,6 +189,93 @@ TEST_F(DesktopBenchTest, TheSettingsSlotMapPinsHandsetsAndTheDevicesViewShowsThe
         EXPECT_EQ(table.item(row, 6)->text(), QStringLiteral("yes"));
         EXPECT_EQ(table.item(row, 7)->text(), QStringLiteral("PDA %1").arg(1 - row));
     }
+}
+
+TEST(DesktopArgumentsTest, ImagesBoxesModeAndStartingOver) {
+    const DesktopArguments given =
+        Parse({"--simulate", "1", "--pda", "/images/a.nb0", "--smd", "rel.smd", "--erase-csc",
+               "--mode", "smd", "--start-over"});
+    ASSERT_TRUE(given.options) << given.strError;
+    const WindowChoices& choices = given.options->choices;
+    EXPECT_EQ(choices.images[kKindPda], "/images/a.nb0");
+    EXPECT_EQ(choices.images[kKindSmd], (std::filesystem::current_path() / "rel.smd").string());
+    EXPECT_EQ(choices.checkedOptions, std::vector<int>{IDC_ERASE_CSC});
+    EXPECT_EQ(choices.mode, 1);
+    EXPECT_EQ(choices.startOver, true);
+    EXPECT_FALSE(Parse({"--mode", "fast"}).options);
+}
+
+class DesktopChoicesTest : public DesktopBenchTest {
+  protected:
+    DesktopChoicesTest()
+        : settings_(QString::fromStdString(images_.Path() + "/settings.ini"),
+                    QSettings::IniFormat) {}
+    bool Checked(int id) { return Control<QCheckBox>(id)->isChecked(); }
+    std::string Shown(int id) { return window_.View().GetText(id); }
+
+    QString PathOf(const std::string& name) {
+        return QString::fromStdString(images_.Path() + "/" + name);
+    }
+    QSettings settings_;
+};
+
+TEST_F(DesktopChoicesTest, TheWindowRemembersItsChoicesForTheNextRun) {
+    settings_.setValue(QStringLiteral("slots/map"), QStringList{QStringLiteral("1=1-2.3")});
+    MakeSimulatedBench();
+    std::string error;
+    ASSERT_TRUE(bench_->Start(error, &settings_)) << error;
+    ChoosePda();
+    Click(IDC_ERASE_NV_PDA);
+    window_.findChild<QCheckBox*>(QStringLiteral("start_over"))->click();
+    bench_->SaveChoices(settings_);
+
+    EXPECT_EQ(settings_.value(QStringLiteral("images/pda")).toString(), PathOf("bench.nb0"));
+    EXPECT_EQ(settings_.value(QStringLiteral("images/eboot")).toString(), QString());
+    EXPECT_TRUE(settings_.value(QStringLiteral("options/erase-nv-pda")).toBool());
+    EXPECT_FALSE(settings_.value(QStringLiteral("options/erase-csc")).toBool());
+    EXPECT_EQ(settings_.value(QStringLiteral("mode")).toInt(), 0);
+    EXPECT_TRUE(settings_.value(QStringLiteral("startOver")).toBool());
+    EXPECT_EQ(settings_.value(QStringLiteral("slots/map")).toStringList(),
+              QStringList{QStringLiteral("1=1-2.3")});
+}
+
+TEST_F(DesktopChoicesTest, RememberedChoicesComeBackWithTheCommandLinesOverThem) {
+    ImageSpec spec;
+    spec.format = ImageFormat::kPda;
+    spec.pda.dataSize = 1000;
+    images_.Build("kept.nb0", spec);
+    settings_.setValue(QStringLiteral("images/pda"), PathOf("kept.nb0"));
+    settings_.setValue(QStringLiteral("images/contents"), PathOf("gone.mct"));
+    settings_.setValue(QStringLiteral("options/erase-nv-pda"), true);
+    settings_.setValue(QStringLiteral("startOver"), true);
+
+    MakeBench(*Parse({"--simulate", "2", "--skip-boot-wait", "--mode", "smd"}).options);
+    std::string error;
+    ASSERT_TRUE(bench_->Start(error, &settings_)) << error;
+    EXPECT_EQ(Shown(IDC_PDA_PATH), images_.Path() + "/kept.nb0");
+    EXPECT_EQ(Shown(IDC_CONTENTS_PATH), "") << "a file that is gone is left out";
+    EXPECT_TRUE(Checked(IDC_ERASE_NV_PDA));
+    EXPECT_TRUE(Checked(IDC_SKIP_BOOT_WAIT));
+    EXPECT_TRUE(window_.StartOverAfterEachJob());
+    EXPECT_EQ(Control<QComboBox>(IDC_MODE_SELECT)->currentIndex(), 1);
+    EXPECT_TRUE(Control(IDC_SMD_GROUP)->isVisibleTo(&window_));
+    EXPECT_TRUE(Control(IDC_DETECT)->isEnabled());
+}
+
+TEST(WindowChoicesTest, TheCommandLineWinsOverWhatWasRemembered) {
+    WindowChoices remembered;
+    remembered.images[kKindPda] = "/old.nb0";
+    remembered.images[kKindCsc] = "/kept.csc";
+    remembered.checkedOptions = {IDC_ERASE_CSC};
+    remembered.mode = 1;
+    WindowChoices given;
+    given.images[kKindPda] = "/new.nb0";
+    given.checkedOptions = {IDC_ERASE_CSC, IDC_SKIP_BOOT_WAIT};
+    remembered.Overlay(given);
+    EXPECT_EQ(remembered.images[kKindPda], "/new.nb0");
+    EXPECT_EQ(remembered.images[kKindCsc], "/kept.csc");
+    EXPECT_EQ(remembered.checkedOptions, (std::vector<int>{IDC_ERASE_CSC, IDC_SKIP_BOOT_WAIT}));
+    EXPECT_EQ(remembered.mode, 1);
 }
 
 }  // namespace

@@ -53,13 +53,17 @@ QIcon AppIcon() {
     return icon;
 }
 
-CAboutDlg::CAboutDlg(const std::string& title, const std::string& version, QWidget* parent)
+CAboutDlg::CAboutDlg(const std::string& title, const std::string& version, const std::string& build,
+                     QWidget* parent)
     : QDialog(parent) {
     setWindowTitle(ToQString(title));
     auto* icon = new QLabel(this);
     icon->setPixmap(DrawAppIcon(32));
     auto* versionLine = new QLabel(ToQString(version), this);
     versionLine->setObjectName(QStringLiteral("idc_%1").arg(kAboutVersionId));
+    auto* buildLine = new QLabel(ToQString(build), this);
+    buildLine->setObjectName(QStringLiteral("about_build"));
+    buildLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* separator = new QFrame(this);
     separator->setFrameShape(QFrame::HLine);
     separator->setFrameShadow(QFrame::Sunken);
@@ -69,7 +73,10 @@ CAboutDlg::CAboutDlg(const std::string& title, const std::string& version, QWidg
 
     auto* top = new QHBoxLayout;
     top->addWidget(icon);
-    top->addWidget(versionLine, 1);
+    auto* lines = new QVBoxLayout;
+    lines->addWidget(versionLine);
+    lines->addWidget(buildLine);
+    top->addLayout(lines, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(separator);

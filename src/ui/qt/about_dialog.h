@@ -16,8 +16,10 @@ class CAboutDlg : public QDialog {
     Q_OBJECT
 
   public:
-    // `title` is the about-box string, `version` the title string shown in static 1083.
-    CAboutDlg(const std::string& title, const std::string& version, QWidget* parent = nullptr);
+    // `title` is the about-box string, `version` the title string shown in static 1083, `build`
+    // the project version and the commit the program was built from.
+    CAboutDlg(const std::string& title, const std::string& version, const std::string& build,
+              QWidget* parent = nullptr);
 };
 
 }  // namespace varnel

@@ -1,5 +1,7 @@
 #include "ui/qt/desktop_bench.h"
 
+#include <cstdio>
+
 #include <QCommandLineParser>
 #include <QMenu>
 #include <QPushButton>
@@ -69,6 +71,7 @@ DesktopArguments ParseDesktopArguments(const QStringList& arguments) {
         QStringLiteral("SECONDS"), QStringLiteral("600"));
     parser.addOptions({simulate, timeScale, transport, ttyDir, usbId, attachPresent,
                        keepSyncSoftware, longReplyLimit});
+    AddChoiceOptions(parser);
 
     DesktopArguments result;
     if (!parser.parse(arguments)) {
@@ -125,6 +128,9 @@ DesktopArguments ParseDesktopArguments(const QStringList& arguments) {
     options.strTtyDirectory = ToStdString(parser.value(ttyDir));
     for (const QString& id : parser.values(usbId)) {
         options.usbIds.push_back(ToStdString(id));
+    }
+    if (!ChoicesOfCommandLine(parser, options.choices, result.strError)) {
+        return result;
     }
     result.options = options;
     return result;
@@ -187,7 +193,7 @@ BenchSetup DesktopBench::Setup() {
                       : SimulatedBenchSetup(m_bus, m_clock);
 }
 
-bool DesktopBench::Start(std::string& error) {
+bool DesktopBench::Start(std::string& error, QSettings* settings) {
     if (m_pDevices && !m_pDevices->Prepare(error)) {
         return false;
     }
@@ -202,6 +208,17 @@ bool DesktopBench::Start(std::string& error) {
         QAction* devices =
             m_window.SystemMenu()->addAction(QStringLiteral("Devices"), [this] { ShowDevices(); });
         devices->setObjectName(QStringLiteral("devices_view"));
+    }
+    m_window.SetTrafficSource([this](int port) { return m_pApplication->BytesSent(port); });
+    WindowChoices choices = settings != nullptr ? ReadWindowChoices(*settings) : WindowChoices{};
+    choices.Overlay(m_options.choices);
+    m_slotMap = choices.slotMap;
+    ApplyChoices(choices, m_pApplication->Dialog(), m_window);
+    // A wrong slot map is ignored whole, never half applied.
+    if (std::string slotError;
+        m_slotMap && !SetSlotMap(m_slotMap->join(QLatin1Char('\n')).toStdString(), slotError)) {
+        std::fprintf(stderr, "varnel-downloader: slots/map setting ignored: %s\n",
+                     slotError.c_str());
     }
     return true;
 }
@@ -223,6 +240,12 @@ bool DesktopBench::SetSlotMap(const std::string& text, std::string& error) {
     }
     m_pApplication->Dialog().m_DeviceChoice = std::move(choice);
     return true;
+}
+
+void DesktopBench::SaveChoices(QSettings& settings) {
+    WindowChoices choices = CurrentChoices(m_window);
+    choices.slotMap = m_slotMap;
+    WriteWindowChoices(settings, choices);
 }
 
 void DesktopBench::StopDeviceEvents() {

@@ -14,6 +14,7 @@
 #include "app/linux_devices.h"
 #include "engine/protocol.h"
 #include "sim/sim_bus.h"
+#include "ui/qt/window_choices.h"
 
 namespace varnel {
 
@@ -33,6 +34,8 @@ struct DesktopOptions {
     bool bAttachPresent = false;
     // Real devices only: the host's sync software is left running during a job.
     bool bKeepSyncSoftware = false;
+    // Images, boxes, mode and starting over given on the command line: over what was remembered.
+    WindowChoices choices;
 };
 
 struct DesktopArguments {
@@ -67,9 +70,13 @@ class DesktopBench {
     DesktopBench(const DesktopBench&) = delete;
     DesktopBench& operator=(const DesktopBench&) = delete;
 
-    // The window's initialisation. False when the devices cannot be reached (`error` says why) or
-    // a start-up failure closed the window (its message box has been shown).
-    bool Start(std::string& error);
+    // The window's initialisation, then the choices remembered in `settings` (null: none) with
+    // the command line's over them. False when the devices cannot be reached (`error` says why)
+    // or a start-up failure closed the window (its message box has been shown).
+    bool Start(std::string& error, QSettings* settings = nullptr);
+
+    // Remembers what the window shows for the next run, with the slot map as it was read.
+    void SaveChoices(QSettings& settings);
 
     BenchApplication& Application() { return *m_pApplication; }
     // The slot map as the settings keep it ("slots/map": one "N=PORTPATH" a line, as varnel-cli's
@@ -94,6 +101,7 @@ class DesktopBench {
     std::unique_ptr<LinuxDevices> m_pDevices;
     std::unique_ptr<BenchApplication> m_pApplication;
     QMetaObject::Connection m_detectConnection;
+    std::optional<QStringList> m_slotMap;
 };
 
 }  // namespace varnel

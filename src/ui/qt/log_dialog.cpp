@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "ui/control_ids.h"
+#include "ui/qt/log_actions.h"
 #include "ui/qt/qt_text.h"
 
 namespace varnel {
@@ -35,7 +36,10 @@ CLogDialog::CLogDialog(const LogWindowData& log, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(title);
     layout->addWidget(m_pLogEdit, 1);
-    layout->addWidget(buttons);
+    QBoxLayout* actions =
+        MakeLogActions(*m_pLogEdit, QStringLiteral("port_log"), QBoxLayout::LeftToRight, this);
+    actions->addWidget(buttons);
+    layout->addLayout(actions);
     resize(520, 360);
 }
 

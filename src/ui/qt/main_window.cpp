@@ -18,16 +18,23 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <vector>
+
+#include "app/version.h"
+#include "engine/attach.h"
+#include "images/format_entry.h"
 
 #include "ui/control_ids.h"
 #include "ui/morvane_dlg.h"
 #include "ui/qt/about_dialog.h"
 #include "ui/qt/color_static_st.h"
+#include "ui/qt/log_actions.h"
 #include "ui/qt/qt_text.h"
 #include "ui/qt/text_progress_ctrl.h"
+#include "ui/qt/window_choices.h"
 
 namespace varnel {
 
@@ -79,11 +86,26 @@ constexpr int kLockedOptions[] = {IDC_ERASE_NV_DATA, IDC_ERASE_NV_BACKUP, IDC_EF
 constexpr int kJobButtonIds[] = {IDC_DETECT, IDC_START_DOWNLOADING, IDC_RESET_ALL};
 constexpr const char* kJobButtonCaptions[] = {"Detect", "Start downloading", "reset all"};
 
+// Also how late a row may see its download begin.
+constexpr int kRowRefreshMs = 250;
+// Below this the average rate says nothing yet.
+constexpr double kMinRateSeconds = 0.5;
+
 QString Caption(const char* text) {
     return QString::fromUtf8(text);
 }
 
 }  // namespace
+
+std::string PortRowInfo(const std::string& identity, double seconds,
+                        std::optional<uint64_t> bytesSent) {
+    const auto whole = static_cast<long>(seconds);
+    std::string text = identity + FormatEntry("\n%ld:%02ld", whole / 60, whole % 60);
+    if (bytesSent && seconds >= kMinRateSeconds) {
+        text += FormatEntry("  %.1f MB/s", static_cast<double>(*bytesSent) / (1 << 20) / seconds);
+    }
+    return text;
+}
 
 QtMainWindow::QtMainWindow(QWidget* parent)
     : QWidget(parent), m_pView(std::make_unique<QtDialogView>(*this, [this] { CloseApproved(); })) {
@@ -160,7 +182,7 @@ void QtMainWindow::BuildControls() {
     combos->setColumnStretch(1, 1);
     normalGrid->addLayout(combos, normalGrid->rowCount(), 0, 1, 2);
     auto* cscInfo = readOnlyEdit(IDC_CSC_INFO);
-    cscInfo->setMinimumHeight(60);
+    cscInfo->setMinimumHeight(40);
     normalGrid->addWidget(cscInfo, normalGrid->rowCount(), 0, 1, 2);
 
     auto* integrated = new QGroupBox(QStringLiteral("Integrated Binary"), this);
@@ -213,12 +235,22 @@ void QtMainWindow::BuildControls() {
         button->setEnabled(false);
         step2Layout->addWidget(button, 0, static_cast<int>(i) + 1);
     }
-    OnClicked(IDC_DETECT, [](CMorvaneDlg& dlg) { dlg.OnDetect(); });
+    OnClicked(IDC_DETECT, [this](CMorvaneDlg& dlg) {
+        m_jobImages = ShownImages(*m_pView);
+        dlg.OnDetect();
+    });
     OnClicked(IDC_START_DOWNLOADING, [](CMorvaneDlg& dlg) { dlg.OnStartDownloading(); });
     OnClicked(IDC_RESET_ALL, [](CMorvaneDlg& dlg) { dlg.ResetAll(); });
     auto* deviceCount = new QLabel(QStringLiteral("0 device(s) detected."), this);
     view.AddControl(IDC_DEVICE_COUNT, deviceCount);
-    step2Layout->addWidget(deviceCount, 1, 1, 1, 3);
+    step2Layout->addWidget(deviceCount, 1, 1, 1, 2);
+    auto* about = new QPushButton(QStringLiteral("About…"), this);
+    about->setObjectName(QStringLiteral("about_button"));
+    connect(about, &QPushButton::clicked, this, &QtMainWindow::ShowAboutBox);
+    step2Layout->addWidget(about, 1, 3);
+    m_pStartOver = new QCheckBox(QStringLiteral("Start over after each job"), this);
+    m_pStartOver->setObjectName(QStringLiteral("start_over"));
+    step2Layout->addWidget(m_pStartOver, 2, 1, 1, 3);
 
     // The port rows.
     auto* progress = new QGroupBox(QStringLiteral("Download Progress"), this);
@@ -238,38 +270,123 @@ void QtMainWindow::BuildControls() {
         addButton(kSeeLogIds[port], "See Log");
         OnClicked(kPortResetIds[port], [port](CMorvaneDlg& dlg) { dlg.OnResetPortButton(port); });
         OnClicked(kSeeLogIds[port], [port](CMorvaneDlg& dlg) { dlg.OnSeeLog(port); });
+        auto* info = new QLabel(this);
+        info->setObjectName(QStringLiteral("port_info_%1").arg(port));
+        info->setMinimumWidth(
+            info->fontMetrics().horizontalAdvance(QStringLiteral("serial R00000000, port 1-1.1")));
+        m_portInfo[port] = info;
         rows->addWidget(caption, port, 0);
         rows->addWidget(bar, port, 1);
-        rows->addWidget(view.Control(kPortResetIds[port]), port, 2);
-        rows->addWidget(view.Control(kSeeLogIds[port]), port, 3);
+        rows->addWidget(info, port, 2);
+        rows->addWidget(view.Control(kPortResetIds[port]), port, 3);
+        rows->addWidget(view.Control(kSeeLogIds[port]), port, 4);
         rows->setRowStretch(port, 1);
     }
     rows->setColumnStretch(1, 1);
+    m_pRowTimer = new QTimer(this);
+    connect(m_pRowTimer, &QTimer::timeout, this, &QtMainWindow::RefreshPortRows);
+    m_pRowTimer->start(kRowRefreshMs);
 
-    auto* left = new QVBoxLayout;
-    left->addWidget(step1);
-    left->addWidget(step2);
-    left->addStretch(0);
+    // Step 2 sits under the port rows, so that the left column (the taller) holds the image
+    // selection only and the window fits a 768-pixel screen with its log in view.
+    auto* right = new QVBoxLayout;
+    right->addWidget(progress, 1);
+    right->addWidget(step2, 0);
     auto* top = new QHBoxLayout;
-    top->addLayout(left, 0);
-    top->addWidget(progress, 1);
+    top->addWidget(step1, 0);
+    top->addLayout(right, 1);
 
     auto* mainLog = readOnlyEdit(IDC_MAIN_LOG);
-    mainLog->setMinimumHeight(120);
+    mainLog->setMinimumHeight(100);
+    auto* logRow = new QHBoxLayout;
+    logRow->addWidget(mainLog, 1);
+    logRow->addLayout(
+        MakeLogActions(*mainLog, QStringLiteral("main_log"), QBoxLayout::TopToBottom, this));
     auto* layout = new QVBoxLayout(this);
     // Extra height goes to the port rows and the log, two parts to one, once the rows have the
     // height the image selection needs.
     layout->addLayout(top, 2);
-    layout->addWidget(mainLog, 1);
-    resize(1200, 820);
+    layout->addLayout(logRow, 1);
+    resize(1280, 720);
 }
 
 void QtMainWindow::Attach(CMorvaneDlg& dlg) {
     m_pDlg = &dlg;
+    // Queued: the last worker's report is still being answered when the job ends.
+    dlg.SetAllFinishedHandler([this] {
+        if (StartOverAfterEachJob()) {
+            QMetaObject::invokeMethod(this, &QtMainWindow::StartOver, Qt::QueuedConnection);
+        }
+    });
 }
 
 void QtMainWindow::Detach() {
+    if (m_pDlg != nullptr) {
+        m_pDlg->SetAllFinishedHandler(nullptr);
+    }
     m_pDlg = nullptr;
+}
+
+bool QtMainWindow::StartOverAfterEachJob() const {
+    return m_pStartOver->isChecked();
+}
+
+void QtMainWindow::SetStartOverAfterEachJob(bool on) {
+    m_pStartOver->setChecked(on);
+}
+
+void QtMainWindow::StartOver() {
+    if (m_pDlg == nullptr) {
+        return;
+    }
+    m_pDlg->ResetAll();
+    SelectImages(m_jobImages, *m_pDlg, *m_pView);
+    // A click, so that whatever else listens to Detect (the arrival of simulated handsets,
+    // handsets already plugged in) runs as it does for the operator's.
+    qobject_cast<QAbstractButton*>(m_pView->Control(IDC_DETECT))->click();
+}
+
+void QtMainWindow::SetTrafficSource(std::function<uint64_t(int port)> bytesSent) {
+    m_bytesSent = std::move(bytesSent);
+}
+
+void QtMainWindow::RefreshPortRows() {
+    const auto now = std::chrono::steady_clock::now();
+    for (int port = 0; port < kPortCount; ++port) {
+        PortPace& pace = m_portPace[port];
+        const int state = m_pDlg != nullptr ? m_pDlg->m_PortSlot[port].nState.load() : kPortIdle;
+        if (state == kPortIdle || state == kPortAttached) {
+            pace = PortPace{};
+        }
+        if (state == kPortIdle) {
+            m_portInfo[port]->clear();
+            continue;
+        }
+        const std::string identity = IdentityText(m_pDlg->m_DeviceIdentity[port]);
+        if (!pace.start) {
+            if (state != kPortDownloading) {
+                m_portInfo[port]->setText(ToQString(identity));
+                continue;
+            }
+            pace.start = now;
+            pace.qwStartBytes = BytesSent(port);
+        }
+        if (!pace.end && state != kPortDownloading) {
+            pace.end = now;
+            pace.qwEndBytes = BytesSent(port);
+        }
+        const double seconds =
+            std::chrono::duration<double>(pace.end.value_or(now) - *pace.start).count();
+        std::optional<uint64_t> sent;
+        if (m_bytesSent) {
+            sent = (pace.end ? pace.qwEndBytes : BytesSent(port)) - pace.qwStartBytes;
+        }
+        m_portInfo[port]->setText(ToQString(PortRowInfo(identity, seconds, sent)));
+    }
+}
+
+uint64_t QtMainWindow::BytesSent(int port) const {
+    return m_bytesSent ? m_bytesSent(port) : 0;
 }
 
 void QtMainWindow::Dispatch(const std::function<void(CMorvaneDlg&)>& handler) {
@@ -318,7 +435,7 @@ void QtMainWindow::ShowAboutBox() {
     const auto text = [this](uint32_t id) {
         return m_resourceString ? m_resourceString(id) : std::string();
     };
-    CAboutDlg about(text(kStringAboutBox), text(kStringAppTitle), this);
+    CAboutDlg about(text(kStringAboutBox), text(kStringAppTitle), kVersionText, this);
     about.exec();
 }
 

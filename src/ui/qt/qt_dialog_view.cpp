@@ -1,5 +1,7 @@
 #include "ui/qt/qt_dialog_view.h"
 
+#include <utility>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -222,6 +224,9 @@ MessageResult QtDialogView::MessageBox(std::string_view text, std::string_view c
 }
 
 std::optional<std::string> QtDialogView::ChooseFile(std::string_view filter) {
+    if (m_nextChosenFile) {
+        return std::exchange(m_nextChosenFile, std::nullopt);
+    }
     QFileDialog dialog(&m_window);
     dialog.setObjectName(QStringLiteral("file_dialog"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <functional>
+#include <optional>
+#include <string>
 #include <unordered_map>
 
 #include "ui/dialog_view.h"
@@ -20,6 +22,9 @@ class QtDialogView final : public DialogView {
     void AddControl(int id, QWidget* control);
     // Null for an id nothing was registered under.
     QWidget* Control(int id) const;
+    // The next ChooseFile answers `path` without asking (images named on the command line or
+    // remembered from the last run); nullopt withdraws an answer no ChooseFile took.
+    void SetNextChosenFile(std::optional<std::string> path) { m_nextChosenFile = std::move(path); }
 
     void EnableControl(int id, bool enable) override;
     bool IsControlEnabled(int id) override;
@@ -53,6 +58,7 @@ class QtDialogView final : public DialogView {
     QWidget& m_window;
     const std::function<void()> m_closeWindow;
     std::unordered_map<int, QWidget*> m_controls;
+    std::optional<std::string> m_nextChosenFile;
 };
 
 }  // namespace varnel

@@ -39,18 +39,16 @@ int main(int argc, char** argv) {
     QtWindowThread windowThread;
     QtMainWindow window;
     DesktopBench bench(*arguments.options, windowThread, window);
+    const std::unique_ptr<QSettings> settings = OpenWindowSettings();
     std::string error;
-    if (!bench.Start(error)) {
+    if (!bench.Start(error, settings.get())) {
         if (!error.empty()) {
             std::fprintf(stderr, "varnel-downloader: %s\n", error.c_str());
         }
         return 1;
     }
-    // The settings' slot map pins hub sockets to rows; a wrong one is ignored, not half applied.
-    const QString slotMap = QSettings().value(QStringLiteral("slots/map")).toString();
-    if (!bench.SetSlotMap(slotMap.toStdString(), error)) {
-        std::fprintf(stderr, "varnel-downloader: slots/map setting ignored: %s\n", error.c_str());
-    }
     window.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    bench.SaveChoices(*settings);
+    return status;
 }
