@@ -248,7 +248,7 @@ TEST_F(UsbTest, RealTtyCandidatesAreTheTtysOfListedUsbDevicesOnly) {
     ASSERT_EQ(candidates.size(), 1u);
     EXPECT_EQ(candidates[0].strName, "ttyACM1");
     EXPECT_EQ(IdentityOfProperties(candidates[0].properties),
-              (DeviceIdentity{"R58M", "pci-0-usb-0:4:1.0"}));
+              (DeviceIdentity{"R58M", "1-9"}));
 }
 
 TEST_F(UsbTest, UnplugAndCloseEndABlockedReadPromptly) {
