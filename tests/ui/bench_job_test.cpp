@@ -170,7 +170,8 @@ TEST_F(BenchJobTest, EightHandsetsRunAWholeJobAndTheWindowEndsAllFinished) {
     // The eighth attach starts the job by itself.
     ASSERT_TRUE(PumpUntil([this] { return JobFinished(); }));
 
-    EXPECT_THAT(dlg_->MainLog(), EndsWith(std::string(kAllFinished) + "[Result] 8 finished, 0 failed\r\n"));
+    EXPECT_THAT(dlg_->MainLog(),
+                EndsWith(std::string(kAllFinished) + "[Result] 8 finished, 0 failed\r\n"));
     EXPECT_EQ(dlg_->m_nFinished, kPortCount);
     EXPECT_EQ(dlg_->m_nFailed, 0);
     const auto pdaData = RegionBytes(pdaPath, pda, "pda.data");

@@ -74,7 +74,8 @@ TEST_F(ConcurrencyTest, EightWorkersReportAndLogWithoutInterleaving) {
     }
     EXPECT_EQ(entries, kPortCount * (kReportsPerPort + 1));
     EXPECT_EQ(finishedLines, 2);
-    EXPECT_TRUE(log.ends_with("[Success] All Download finished. \r\n[Result] 7 finished, 1 failed\r\n"));
+    EXPECT_TRUE(
+        log.ends_with("[Success] All Download finished. \r\n[Result] 7 finished, 1 failed\r\n"));
     for (int port = 0; port < 7; ++port) {
         EXPECT_EQ(view.text[ProgressId(port)], "Job Done.Launched!!") << port;
         EXPECT_EQ(dlg->PortLog(port),

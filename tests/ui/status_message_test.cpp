@@ -150,7 +150,8 @@ TEST_F(StatusTest, OneFinishedAndOneFailedPortEndTheJob) {
 
     const size_t before = view.enableCalls.size();
     Report(1, kStatusChecksumError);
-    EXPECT_EQ(dlg->MainLog(), "[Success] All Download finished. \r\n[Result] 1 finished, 1 failed\r\n");
+    EXPECT_EQ(dlg->MainLog(),
+              "[Success] All Download finished. \r\n[Result] 1 finished, 1 failed\r\n");
     EXPECT_EQ(view.text[IDC_MAIN_LOG], dlg->MainLog());
     auto expected = std::vector<std::pair<int, bool>>{{1062, true}};  // the failed port's reset
     for (const auto& call : JobControlCalls(true)) {
@@ -184,7 +185,8 @@ TEST_F(StatusTest, ReportsAfterAPortEndedDoNotCountItAgain) {
     EXPECT_EQ(dlg->m_PortSlot[0].nState, kPortFailed);
     EXPECT_EQ(dlg->MainLog(), "");  // port 1 still runs
     Report(1, kStatusJobDone, 0);
-    EXPECT_EQ(dlg->MainLog(), "[Success] All Download finished. \r\n[Result] 1 finished, 1 failed\r\n");
+    EXPECT_EQ(dlg->MainLog(),
+              "[Success] All Download finished. \r\n[Result] 1 finished, 1 failed\r\n");
 }
 
 // A worker that reports its job done once released, as a running flash does after a reset.

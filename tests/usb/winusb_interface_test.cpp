@@ -247,8 +247,7 @@ TEST_F(UsbTest, RealTtyCandidatesAreTheTtysOfListedUsbDevicesOnly) {
         MatchingTtys(ttys, {UsbId{kSimVendorId, kSimProductId}});
     ASSERT_EQ(candidates.size(), 1u);
     EXPECT_EQ(candidates[0].strName, "ttyACM1");
-    EXPECT_EQ(IdentityOfProperties(candidates[0].properties),
-              (DeviceIdentity{"R58M", "1-9"}));
+    EXPECT_EQ(IdentityOfProperties(candidates[0].properties), (DeviceIdentity{"R58M", "1-9"}));
 }
 
 TEST_F(UsbTest, UnplugAndCloseEndABlockedReadPromptly) {
