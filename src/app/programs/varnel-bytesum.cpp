@@ -8,6 +8,7 @@
 #include <iostream>
 #include <string>
 
+#include "app/program_arguments.h"
 #include "app/version.h"
 #include "images/bytesum.h"
 #include "images/image_file.h"
@@ -16,11 +17,10 @@
 namespace {
 
 constexpr char kProgram[] = "varnel-bytesum";
-constexpr int kExitBadArguments = 2;
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
-    return kExitBadArguments;
+    return varnel::kExitBadArguments;
 }
 
 }  // namespace
@@ -36,16 +36,9 @@ int main(int argc, char** argv) {
     app.add_flag("--sha256", sha256, "also print the file's SHA-256 on a second line");
     app.footer("Exit status: 0 printed; 2 bad arguments or FILE cannot be read to its end.");
     app.set_version_flag("--version", std::string(kProgram) + " " + varnel::kVersionText);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        std::cout << app.help();
-        return 0;
-    } catch (const CLI::CallForVersion& version) {
-        std::cout << version.what() << "\n";
-        return 0;
-    } catch (const CLI::ParseError& error) {
-        return Fail(error.what());
+    if (const std::optional<int> status =
+            varnel::ParseProgramArguments(app, argc, argv, kProgram)) {
+        return *status;
     }
     varnel::ImageFile file;
     errno = 0;

@@ -35,6 +35,7 @@
 #include "app/job_report.h"
 #include "app/linux_devices.h"
 #include "app/log_text.h"
+#include "app/program_arguments.h"
 #include "app/version.h"
 #include "engine/attach.h"
 #include "engine/download_job.h"
@@ -58,7 +59,6 @@ using namespace varnel;
 constexpr char kProgram[] = "varnel-cli";
 constexpr int kExitFinished = 0;
 constexpr int kExitFailed = 1;
-constexpr int kExitBadArguments = 2;
 constexpr int kExitFewerHandsets = 3;
 constexpr int kExitSignalBase = 128;
 
@@ -280,17 +280,8 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
                "attached; 2 bad arguments or an image that failed its checks; 3 fewer handsets "
                "than --ports attached; 128+N ended by signal N.");
     app.set_version_flag("--version", std::string(kProgram) + " " + kVersionText);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        std::cout << app.help();
-        return kExitFinished;
-    } catch (const CLI::CallForVersion& version) {
-        std::cout << version.what() << "\n";
-        return kExitFinished;
-    } catch (const CLI::ParseError& error) {
-        PrintError(error.what());
-        return kExitBadArguments;
+    if (const std::optional<int> status = ParseProgramArguments(app, argc, argv, kProgram)) {
+        return status;
     }
     for (const char* name : {"--simulate", "--sim-fault", "--sim-round-trip", "--sim-flash-rate",
                              "--sim-time-scale"}) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/program_arguments.h"
 #include "app/version.h"
 #include "sim/image_builder.h"
 
@@ -300,16 +301,9 @@ int main(int argc, char** argv) {
         "Exit status: 0 the image was written; 2 bad arguments or the image could not be "
         "written.");
     app.set_version_flag("--version", std::string("varnel-mkimage ") + varnel::kVersionText);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        std::cout << app.help();
-        return 0;
-    } catch (const CLI::CallForVersion& version) {
-        std::cout << version.what() << "\n";
-        return 0;
-    } catch (const CLI::ParseError& error) {
-        return Fail(error.what());
+    if (const std::optional<int> status =
+            varnel::ParseProgramArguments(app, argc, argv, "varnel-mkimage")) {
+        return *status;
     }
     std::string error;
     for (const auto& [name, values] : given) {

@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/program_arguments.h"
 #include "app/version.h"
 #include "sim/fault_names.h"
 #include "sim/host_stream.h"
@@ -399,15 +400,8 @@ int Main(int argc, char** argv) {
     app.footer(
         "Exit status: 0 stopped by SIGINT or SIGTERM as asked; 1 the handsets could not be "
         "served or dumped; 2 bad arguments.");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& help) {
-        return app.exit(help);
-    } catch (const CLI::CallForVersion& versionText) {
-        return app.exit(versionText);
-    } catch (const CLI::ParseError& error) {
-        app.exit(error);
-        return 2;
+    if (const std::optional<int> status = ParseProgramArguments(app, argc, argv, "varnel-sim")) {
+        return *status;
     }
 
     std::vector<HandsetFaults> faults(static_cast<size_t>(count));
