@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -61,6 +63,11 @@ TEST_F(ComPortTest, OpensExclusivelyUnderItsTtyPath) {
     CWinFileInterface other({m_port});
     EXPECT_EQ(other.Open(GUID_BOOTLOADER_INTERFACE), 0);
     m_transport->Close();
+    // A path is matched byte for byte: another letter case names no device.
+    std::string lowerCase = path;
+    std::transform(lowerCase.begin(), lowerCase.end(), lowerCase.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    EXPECT_EQ(other.Open(GUID_BOOTLOADER_INTERFACE, lowerCase.c_str()), 0);
     EXPECT_EQ(other.Open(GUID_BOOTLOADER_INTERFACE, path.c_str()), 1);
     other.Close();
 }
