@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -12,8 +14,16 @@ namespace varnel {
 ImageDir::ImageDir() {
     static const unsigned tag = std::random_device{}();
     static std::atomic<unsigned> counter{0};
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("varnel-images-" + std::to_string(tag) + "-" + std::to_string(counter++));
+    auto path = std::filesystem::temp_directory_path() /
+                ("varnel-images-" + std::to_string(tag) + "-" + std::to_string(counter++));
+#ifdef _WIN32
+    // The window shows a chosen file's path in lower case; the same folder in lower case lets
+    // the tests compare paths as given (Windows names files without regard to case).
+    std::string lowerCase = path.string();
+    std::transform(lowerCase.begin(), lowerCase.end(), lowerCase.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    path = lowerCase;
+#endif
     std::filesystem::create_directories(path);
     path_ = path.string();
 }

@@ -110,6 +110,9 @@ TEST_F(ImageSelectionTest, FailedChoicesAndTheirResults) {
 }
 
 TEST_F(ImageSelectionTest, DialogPathIsStoredInLowerCaseWhenThatNamesTheFile) {
+#ifdef _WIN32
+    GTEST_SKIP() << "names ignore case here: every path has a lower-case twin";
+#endif
     const std::string& folder = images.Path();
     if (std::any_of(folder.begin(), folder.end(), [](char c) { return c >= 'A' && c <= 'Z'; })) {
         GTEST_SKIP() << "the temporary folder's name has upper-case letters";
