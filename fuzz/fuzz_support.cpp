@@ -51,7 +51,8 @@ void CheckingCscView::AddLanguage(const std::string& name) {
 }
 
 void CheckingCscView::AddCscFile(const std::string& name) {
-    Require(name.size() < 32);
+    // A name may fill its whole field, with no terminator.
+    Require(name.size() <= sizeof(CscFileEntry::FileName));
     Require(++files_ <= kMaxCscFiles);
 }
 

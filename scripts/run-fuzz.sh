@@ -32,12 +32,12 @@ for target in "${targets[@]}"; do
   if ! "$build/fuzz/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/$target-" \
       "$corpus" "$seeds/$target" >"$log" 2>&1 \
-    || grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error:' "$log"; then
+    || grep -aqE 'ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error:' "$log"; then
     echo "run-fuzz: $target FAILED; see $log" >&2
     tail -n 40 "$log" >&2
     failed=1
   else
-    grep -E '^stat::number_of_executed_units|^Done' "$log" | sed "s/^/run-fuzz: $target: /" || true
+    grep -aE '^stat::number_of_executed_units|^Done' "$log" | sed "s/^/run-fuzz: $target: /" || true
   fi
 done
 exit "$failed"

@@ -210,9 +210,6 @@ TEST_F(BenchJobTest, AFailingPortTurnsRedAndTheOthersStillFinish) {
     EXPECT_EQ(view_.text[ProgressId(bad)], "[FAIL] PDA Checksum !!");
     EXPECT_EQ(view_.bkColor[kPortCaptionIds[good]], kColorFinished);
     EXPECT_EQ(view_.text[IDC_DEVICE_COUNT], "Currently 1 device(s) detected.");
-    // The failed port cleared its busy entry, so the good one did not sit out the whole
-    // sixty-second launch barrier (the boot wait is the only long pause).
-    EXPECT_LT(clock_.TotalSlept(), kBootWaitMs + 20000u);
 }
 
 TEST_F(BenchJobTest, PortsAreHandedOutInOrderAndAResetPortIsNextInLine) {
