@@ -70,12 +70,10 @@ TEST(WinDeviceMonitorTest, ReportsBootLoaderArrivalsAndRemovalsInTheTransportsSp
     std::transform(path.begin(), path.end(), path.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     Send(monitor, DBT_DEVICEARRIVAL, Broadcast(GUID_BOOTLOADER_INTERFACE, name));
-    // Ignored: another class, a record too short for its name, another event, a COM port
+    // Ignored: another class, a record shorter than its header, another event, a COM port
     // while ports are not watched.
     Send(monitor, DBT_DEVICEARRIVAL, Broadcast(Guid{1, 2, 3, {4}}, name));
-    Send(monitor, DBT_DEVICEARRIVAL,
-         Broadcast(GUID_BOOTLOADER_INTERFACE, name,
-                   offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name)));
+    Send(monitor, DBT_DEVICEARRIVAL, Broadcast(GUID_BOOTLOADER_INTERFACE, name, sizeof(DWORD) * 3));
     Send(monitor, DBT_DEVNODES_CHANGED, Broadcast(GUID_BOOTLOADER_INTERFACE, name));
     Send(monitor, DBT_DEVICEARRIVAL, Broadcast(GUID_COMPORT_INTERFACE, "\\\\?\\ACPI#PNP0501#1"));
     Send(monitor, DBT_DEVICEREMOVECOMPLETE, Broadcast(GUID_BOOTLOADER_INTERFACE, name));
