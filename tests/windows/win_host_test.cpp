@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,7 @@ class RegistryKeyTest : public ::testing::Test {
     WinSyncSoftwareHost m_host{m_install, m_record};
 };
 
-TEST(WinSyncSoftwareHostTest, ServiceManagerReportsAMissingServiceByItsCode) {
+TEST(WinSyncSoftwareHostTest, ServiceManagerQueriesServicesAndReportsAMissingOneByItsCode) {
     WinSyncSoftwareHost host;
     uint32_t error = 0;
     const std::unique_ptr<ServiceManager> manager = host.OpenServiceManager(error);
@@ -38,6 +39,13 @@ TEST(WinSyncSoftwareHostTest, ServiceManagerReportsAMissingServiceByItsCode) {
     EXPECT_EQ(manager->OpenService(kMissingService, ServiceAccess::kStopQueryEnumerate, error),
               nullptr);
     EXPECT_EQ(error, static_cast<uint32_t>(ERROR_SERVICE_DOES_NOT_EXIST));
+    // A service the system runs (Wine's too) reads as running.
+    const std::unique_ptr<ServiceHandle> running =
+        manager->OpenService("PlugPlay", ServiceAccess::kStopQuery, error);
+    ASSERT_NE(running, nullptr) << error;
+    ServiceStatus status;
+    EXPECT_EQ(running->QueryStatus(status), 0u);
+    EXPECT_EQ(status.dwCurrentState, kServiceRunning);
 
     // The control's stop path on this host says so in the log and goes no further.
     FakeClock fakeClock;
@@ -64,6 +72,61 @@ TEST(WinSyncSoftwareHostTest, ProcessWalkSeesThisProgramAndTerminateChecksTheNam
     EXPECT_FALSE(host.TerminateProcess(ProcessEntry(self->id, "WCESCOMM.EXE")));
 }
 
+constexpr char kChildEvent[] = "VarnelTestChildMayEnd";
+
+// Runs only as the child of the next test, which names the event: waits to be terminated.
+TEST(ChildProcessTest, WaitsToBeTerminated) {
+    const HANDLE event = ::OpenEventA(SYNCHRONIZE, FALSE, kChildEvent);
+    if (event == nullptr) {
+        GTEST_SKIP() << "started by the test that terminates it";
+    }
+    ::WaitForSingleObject(event, 60000);
+    ::CloseHandle(event);
+}
+
+// The processes running `exeFile`, polled for until there are some (`present`) or none.
+std::vector<ProcessEntry> ProcessesOf(WinSyncSoftwareHost& host, const std::string& exeFile,
+                                      bool present) {
+    std::vector<ProcessEntry> found;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::vector<ProcessEntry> processes;
+        host.SnapshotProcesses(processes);
+        found.clear();
+        std::copy_if(
+            processes.begin(), processes.end(), std::back_inserter(found),
+            [&](const ProcessEntry& p) { return EqualIgnoringCase(p.strExeFile, exeFile); });
+        if (found.empty() != present) {
+            break;
+        }
+        ::Sleep(10);
+    }
+    return found;
+}
+
+TEST(WinSyncSoftwareHostTest, StartedProgramCanBeTerminated) {
+    WinSyncSoftwareHost host;
+    // A copy of this program under a name of its own, so that no other process is taken for it.
+    char self[MAX_PATH] = {};
+    char folder[MAX_PATH] = {};
+    ASSERT_GT(::GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+    ASSERT_GT(::GetTempPathA(MAX_PATH, folder), 0u);
+    const std::string exeFile = "varnel_child_" + std::to_string(::GetCurrentProcessId()) + ".exe";
+    const std::string copy = std::string(folder) + exeFile;
+    ASSERT_TRUE(::CopyFileA(self, copy.c_str(), FALSE));
+    const HANDLE event = ::CreateEventA(nullptr, TRUE, FALSE, kChildEvent);
+    ASSERT_NE(event, nullptr);
+
+    ASSERT_TRUE(host.StartProgram(copy, {"--gtest_filter=ChildProcessTest.*"}));
+    const std::vector<ProcessEntry> children = ProcessesOf(host, exeFile, true);
+    ASSERT_EQ(children.size(), 1u);
+    EXPECT_TRUE(host.TerminateProcess(children[0]));
+    EXPECT_TRUE(ProcessesOf(host, exeFile, false).empty());
+
+    ::SetEvent(event);
+    ::CloseHandle(event);
+    ::DeleteFileA(copy.c_str());
+}
+
 TEST_F(RegistryKeyTest, InstallDirectoryIsReadFromItsValue) {
     std::string directory = "unchanged";
     EXPECT_EQ(m_host.ReadInstalledDir(directory), InstallDirRead::kValueFailed);
@@ -87,6 +150,13 @@ TEST_F(RegistryKeyTest, StopRecordRoundTripsAndAnEmptyTextRemovesIt) {
     ASSERT_TRUE(m_host.WriteStopRecord("service WcesComm\nprogram WCESMGR.EXE\n"));
     ASSERT_TRUE(m_host.ReadStopRecord(text));
     EXPECT_EQ(text, "service WcesComm\nprogram WCESMGR.EXE\n");
+    // Only the record's own key is volatile: a lasting key can be made beside it.
+    HKEY lasting = nullptr;
+    ASSERT_EQ(
+        ::RegCreateKeyExA(HKEY_CURRENT_USER, (std::string(kRoot) + "\\Settings").c_str(), 0,
+                          nullptr, REG_OPTION_NON_VOLATILE, KEY_READ, nullptr, &lasting, nullptr),
+        ERROR_SUCCESS);
+    ::RegCloseKey(lasting);
     ASSERT_TRUE(m_host.WriteStopRecord(""));
     EXPECT_FALSE(m_host.ReadStopRecord(text));
     EXPECT_TRUE(m_host.WriteStopRecord(""));

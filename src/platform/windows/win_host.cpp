@@ -149,6 +149,33 @@ bool ReadStringValue(HKEY key, const char* name, DWORD limit, std::string& text)
     return true;
 }
 
+// The key of `place`, created volatile when missing; its parents, created when missing, are
+// ordinary keys, so that keys kept across restarts can still be made beside it. Null on failure.
+HKEY OpenVolatileKey(const RegistryPlace& place) {
+    const size_t split = place.strKey.rfind('\\');
+    HKEY parent = RootKey(place);
+    HKEY createdParent = nullptr;
+    if (split != std::string::npos) {
+        if (::RegCreateKeyExA(parent, place.strKey.substr(0, split).c_str(), 0, nullptr,
+                              REG_OPTION_NON_VOLATILE, KEY_CREATE_SUB_KEY, nullptr, &createdParent,
+                              nullptr) != ERROR_SUCCESS) {
+            return nullptr;
+        }
+        parent = createdParent;
+    }
+    const std::string leaf =
+        split == std::string::npos ? place.strKey : place.strKey.substr(split + 1);
+    HKEY key = nullptr;
+    if (::RegCreateKeyExA(parent, leaf.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                          KEY_READ | KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        key = nullptr;
+    }
+    if (createdParent != nullptr) {
+        ::RegCloseKey(createdParent);
+    }
+    return key;
+}
+
 std::string BaseName(std::string_view path) {
     const size_t slash = path.find_last_of("\\/");
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
@@ -320,10 +347,8 @@ bool WinSyncSoftwareHost::WriteStopRecord(const std::string& text) {
     if (text.size() >= kStopRecordLimit || text.find('\0') != std::string::npos) {
         return false;
     }
-    HKEY key = nullptr;
-    if (::RegCreateKeyExA(RootKey(m_stopRecordKey), m_stopRecordKey.strKey.c_str(), 0, nullptr,
-                          REG_OPTION_VOLATILE, KEY_READ | KEY_WRITE, nullptr, &key,
-                          nullptr) != ERROR_SUCCESS) {
+    HKEY key = OpenVolatileKey(m_stopRecordKey);
+    if (key == nullptr) {
         return false;
     }
     LONG result = ERROR_SUCCESS;
