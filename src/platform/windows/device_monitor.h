@@ -33,7 +33,8 @@ class CWinDeviceMonitor {
 
     // Creates the window and registers; false with the system's error code when it could not.
     bool Start(uint32_t& errorCode);
-    // Unregisters, destroys the window and ends its thread. Safe more than once.
+    // Unregisters, destroys the window and ends its thread. Safe more than once; not from the
+    // listener's calls, which run on that thread.
     void Stop();
 
     // The window notifications arrive at (an HWND); null while stopped.
