@@ -1,9 +1,6 @@
 #include "platform/windows/file_interface.h"
 
-// clang-format off
 #include <windows.h>
-#include <setupapi.h>
-// clang-format on
 
 #include <algorithm>
 #include <cctype>
@@ -11,58 +8,12 @@
 #include <cstdio>
 #include <set>
 
+#include "platform/windows/win_util.h"
 #include "transport/device_path.h"
 
 namespace varnel {
 
 namespace {
-
-using SteadyTime = std::chrono::steady_clock::time_point;
-
-SteadyTime DeadlineAfter(uint32_t milliseconds) {
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-}
-
-DWORD MillisecondsLeft(SteadyTime deadline) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return left.count() <= 0 ? 0
-                             : static_cast<DWORD>(std::min<int64_t>(left.count(), INFINITE - 1));
-}
-
-// A handle closed when it goes out of scope; null and INVALID_HANDLE_VALUE both mean none.
-class UniqueHandle {
-  public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE handle) : m_handle(handle) {}
-    ~UniqueHandle() {
-        if (Valid()) {
-            ::CloseHandle(m_handle);
-        }
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    void Reset(HANDLE handle) {
-        if (Valid()) {
-            ::CloseHandle(m_handle);
-        }
-        m_handle = handle;
-    }
-    bool Valid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return m_handle; }
-
-  private:
-    HANDLE m_handle = nullptr;
-};
-
-GUID ToWindowsGuid(const Guid& guid) {
-    GUID result{};
-    result.Data1 = guid.data1;
-    result.Data2 = guid.data2;
-    result.Data3 = guid.data3;
-    std::copy(std::begin(guid.data4), std::end(guid.data4), std::begin(result.Data4));
-    return result;
-}
 
 void PrintLine(const char* format, const std::string& path) {
     std::printf(format, path.c_str());
@@ -276,33 +227,8 @@ CWinFileInterface::~CWinFileInterface() {
 std::vector<CWinFileInterface::Candidate> CWinFileInterface::Candidates(
     const Guid& interfaceClass) const {
     std::vector<Candidate> candidates;
-    const GUID classGuid = ToWindowsGuid(interfaceClass);
-    const HDEVINFO info =
-        ::SetupDiGetClassDevsA(&classGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (info != INVALID_HANDLE_VALUE) {
-        SP_DEVICE_INTERFACE_DATA data{};
-        data.cbSize = sizeof data;
-        for (DWORD index = 0;
-             ::SetupDiEnumDeviceInterfaces(info, nullptr, &classGuid, index, &data); ++index) {
-            DWORD needed = 0;
-            ::SetupDiGetDeviceInterfaceDetailA(info, &data, nullptr, 0, &needed, nullptr);
-            if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
-                continue;
-            }
-            std::vector<unsigned char> storage(needed);
-            auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
-            detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-            if (!::SetupDiGetDeviceInterfaceDetailA(info, &data, detail, needed, nullptr,
-                                                    nullptr)) {
-                continue;
-            }
-            // The path ends within the buffer the system sized; never read past it.
-            const size_t offset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-            const auto* begin = reinterpret_cast<const char*>(storage.data() + offset);
-            const std::string path(begin, std::find(begin, begin + (needed - offset), '\0'));
-            candidates.push_back({path, path, false, {}});
-        }
-        ::SetupDiDestroyDeviceInfoList(info);
+    for (std::string& path : PresentInterfacePaths(interfaceClass)) {
+        candidates.push_back({path, path, false, {}});
     }
     for (const std::string& port : m_ComPorts) {
         candidates.push_back({TtyDevicePath(port), "\\\\.\\" + port, true, {"", port}});
