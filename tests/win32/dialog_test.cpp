@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,6 +24,7 @@
 #include "ui/win32/win32_main_dialog.h"
 #include "ui/win32/win32_text.h"
 #include "ui/win32/win32_window_thread.h"
+#include "win32/window_picture.h"
 
 namespace varnel::test {
 namespace {
@@ -62,6 +64,29 @@ void PressButton(HWND box, int id) {
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
 }
 
+// The window thread with a look after every message it runs for another thread: workers report
+// without pause, so the window thread may not return to its loop until the job has ended.
+class WatchedWindowThread final : public WindowThread {
+  public:
+    explicit WatchedWindowThread(WindowThread& inner) : inner_(inner) {}
+    bool Send(Message message) override {
+        return inner_.Send([this, &message] {
+            message();
+            if (watch) {
+                watch();
+            }
+        });
+    }
+    bool Post(Message message) override { return inner_.Post(std::move(message)); }
+    bool IsWindowThread() const override { return inner_.IsWindowThread(); }
+    void Shutdown() override { inner_.Shutdown(); }
+
+    std::function<void()> watch;
+
+  private:
+    WindowThread& inner_;
+};
+
 ImageSpec PdaSpec(uint64_t size) {
     ImageSpec spec;
     spec.format = ImageFormat::kPda;
@@ -76,7 +101,7 @@ class Win32DialogTest : public ::testing::Test {
         ClearJobGlobals();
         window_ = std::make_unique<Win32MainDialog>();
         g_mainWindow = window_->Handle();
-        dlg_ = std::make_unique<CMorvaneDlg>(window_->View(), thread_, TestWindowHooks(clock_));
+        dlg_ = std::make_unique<CMorvaneDlg>(window_->View(), watched_, TestWindowHooks(clock_));
         for (auto& transport : dlg_->m_pTransport) {
             transport = std::make_unique<SimTransport>(bus_);
         }
@@ -140,12 +165,18 @@ class Win32DialogTest : public ::testing::Test {
     }
     bool PumpUntil(const std::function<bool()>& done) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        // One message at a time: workers report without pause, so the queue may never empty.
         while (!done()) {
             if (std::chrono::steady_clock::now() > deadline) {
                 return false;
             }
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-            PumpPending();
+            MSG message;
+            if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+            } else if (!window_->PreTranslateMessage(message)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
         }
         return true;
     }
@@ -169,6 +200,7 @@ class Win32DialogTest : public ::testing::Test {
     SimBus bus_{clock_};
     ImageDir images_;
     Win32WindowThread thread_;
+    WatchedWindowThread watched_{thread_};
     std::unique_ptr<Win32MainDialog> window_;
     std::unique_ptr<CMorvaneDlg> dlg_;
     std::unique_ptr<WindowDeviceEvents> events_;
@@ -314,6 +346,54 @@ TEST_F(Win32DialogTest, TheBarRepaintsOnlyWhenItsFilledWidthChanges) {
     bar.SetRange(0, 0);
     bar.SetPos(10);
     EXPECT_EQ(bar.PaintCount(), before + 1) << "an empty range paints nothing";
+}
+
+// Under a real display (VARNEL_SCREENSHOT_DIR set): pictures of the window idle, mid-job and
+// finished, and the port colours as the screen shows them.
+TEST_F(Win32DialogTest, ScreenshotsOfAJobOnARealDisplay) {
+    const char* directory = std::getenv("VARNEL_SCREENSHOT_DIR");
+    if (directory == nullptr) {
+        GTEST_SKIP() << "no display to take pictures of";
+    }
+    const auto picture = [&](const char* name) {
+        RedrawWindow(Dialog(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        GdiFlush();
+        EXPECT_TRUE(SaveWindowPicture(Dialog(), std::string(directory) + "\\" + name)) << name;
+    };
+    const auto screenColor = [&](int id) {
+        RECT rect{};
+        GetWindowRect(Item(id), &rect);
+        HDC screen = GetDC(nullptr);
+        const COLORREF color = GetPixel(screen, rect.left + 2, (rect.top + rect.bottom) / 2);
+        ReleaseDC(nullptr, screen);
+        return color;
+    };
+    ShowWindow(Dialog(), SW_SHOW);
+    Drop({images_.Build("a.nb0", PdaSpec(3000000))});
+    picture("idle.bmp");
+
+    Click(IDC_DETECT);
+    for (int index = 0; index + 1 < kPortCount; ++index) {
+        Plug("HS" + std::to_string(index));
+    }
+    HandsetConfig failing;
+    failing.faults.wrongChunkSumAt = 40;
+    bool tookMidJob = false;
+    watched_.watch = [&] {
+        if (!tookMidJob && Text(ProgressId(0)).rfind("Writing", 0) == 0) {
+            tookMidJob = true;
+            picture("mid-job.bmp");
+        }
+    };
+    Plug("BAD", failing);
+
+    ASSERT_TRUE(PumpUntil([this] { return JobFinished(); }));
+    watched_.watch = nullptr;
+    EXPECT_TRUE(tookMidJob);
+    picture("finished.bmp");
+    EXPECT_EQ(screenColor(kPortCaptionIds[0]), RGB(0, 0, 255));
+    EXPECT_EQ(screenColor(kPortCaptionIds[7]), RGB(255, 0, 0));
+    EXPECT_EQ(screenColor(ProgressId(0)), GetSysColor(COLOR_HIGHLIGHT));
 }
 
 TEST(Win32WindowThreadTest, ShutdownAnswersASendUnderWayWithoutRunningIt) {
