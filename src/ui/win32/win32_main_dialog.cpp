@@ -184,6 +184,9 @@ void Win32MainDialog::OnCommand(int id, int code) {
         dlg.OnSeeLog(logPort);
     } else if (id == IDC_DETECT) {
         dlg.OnDetect();
+        if (m_onDetect) {
+            m_onDetect();
+        }
     } else if (id == IDC_START_DOWNLOADING) {
         dlg.OnStartDownloading();
     } else if (id == IDC_RESET_ALL) {

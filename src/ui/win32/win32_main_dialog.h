@@ -28,6 +28,8 @@ class Win32MainDialog {
     // Hands the controls' events to `dlg` until Detach.
     void Attach(CMorvaneDlg& dlg) { m_pDlg = &dlg; }
     void Detach() { m_pDlg = nullptr; }
+    // Runs after every Detect the operator presses (where simulated handsets are plugged in).
+    void SetDetectListener(std::function<void()> listener) { m_onDetect = std::move(listener); }
     bool IsClosed() const { return m_hDlg == nullptr; }
 
     // The title (string 57344), the about-box item of the system menu (string 101), the icon
@@ -50,6 +52,7 @@ class Win32MainDialog {
     std::unique_ptr<Win32DialogView> m_pView;
     CMorvaneDlg* m_pDlg = nullptr;
     std::function<void()> m_onClosed;
+    std::function<void()> m_onDetect;
 };
 
 // A string table entry of the program's resources, as UTF-8; empty when there is none.
