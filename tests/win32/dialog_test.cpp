@@ -412,6 +412,27 @@ TEST(Win32WindowThreadTest, ShutdownAnswersASendUnderWayWithoutRunningIt) {
     EXPECT_FALSE(window.Post([] {}));
 }
 
+TEST(Win32WindowThreadTest, PostedMessagesRunInOrderOnTheWindowThread) {
+    Win32WindowThread window;
+    std::vector<int> order;
+    bool onWindowThread = true;
+    std::thread worker([&] {
+        for (int index = 0; index < 3; ++index) {
+            window.Post([&, index] {
+                order.push_back(index);
+                onWindowThread = onWindowThread && window.IsWindowThread();
+            });
+        }
+    });
+    worker.join();
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageW(&message);
+    }
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    EXPECT_TRUE(onWindowThread);
+}
+
 TEST(Win32TextTest, OpenFilterPairsEndWithAnEmptyString) {
     EXPECT_EQ(OpenFileFilter("EBoot Image (*.eb0)|*.eb0|"),
               std::wstring(L"EBoot Image (*.eb0)\0*.eb0\0\0", 27));

@@ -95,17 +95,25 @@ bool Win32WindowThread::Post(Message message) {
 }
 
 void Win32WindowThread::RunPosted() {
-    // One message per wake-up: each Post posted its own.
-    Message message;
+    // Every message queued by now, in order, one at a time: a wake-up whose PostMessage was
+    // refused (a full thread queue) then costs no message its turn.
+    size_t waiting = 0;
     {
         std::lock_guard lock(m_postedMutex);
-        if (m_bClosed.load() || m_posted.empty()) {
-            return;
-        }
-        message = std::move(m_posted.front());
-        m_posted.pop_front();
+        waiting = m_posted.size();
     }
-    message();
+    for (; waiting > 0; --waiting) {
+        Message message;
+        {
+            std::lock_guard lock(m_postedMutex);
+            if (m_bClosed.load() || m_posted.empty()) {
+                return;
+            }
+            message = std::move(m_posted.front());
+            m_posted.pop_front();
+        }
+        message();
+    }
 }
 
 bool Win32WindowThread::IsWindowThread() const {
