@@ -1,5 +1,6 @@
 #include "ui/win32/win32_main_dialog.h"
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <string>
@@ -62,6 +63,9 @@ std::string LoadResourceString(UINT id) {
 Win32MainDialog::Win32MainDialog(std::function<void()> onClosed)
     : m_hIcon(LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION))),
       m_onClosed(std::move(onClosed)) {
+    // The template's progress bars are common controls: their class must be registered first.
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
     m_hDlg = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MORVANE_DIALOG),
                                 nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
     if (m_hDlg != nullptr) {
