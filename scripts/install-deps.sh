@@ -3,7 +3,8 @@
 #   build  compiler and build tools (enough for the simulated bench job)
 #   test   unit tests and benchmarks
 #   ci     sanitizer and fuzzing toolchain (clang)
-#   cross  mingw-w64 cross compiler and Wine for the Windows-side tests
+#   cross  mingw-w64 cross compiler and Wine for the Windows-side tests, a virtual display for
+#          the Windows window's screenshots, NSIS and zip for its installer
 #   usb    libusb, libudev and libsystemd for the Linux platform layer, umockdev for its tests
 #   qt     Qt 6 Widgets and Test for the desktop window, a real font for its pixel tests and a
 #          Korean one for its warnings
@@ -14,7 +15,7 @@ declare -A groups=(
   [build]="cmake g++ ninja-build make libcli11-dev nlohmann-json3-dev"
   [test]="cmake g++ ninja-build make libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev"
   [ci]="clang libclang-rt-14-dev"
-  [cross]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 googletest"
+  [cross]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 googletest xvfb xauth nsis zip"
   [usb]="pkg-config libusb-1.0-0-dev libudev-dev libsystemd-dev umockdev libumockdev-dev"
   [qt]="qt6-base-dev fonts-dejavu-core fonts-nanum"
   [pkg]="dpkg-dev file lintian help2man desktop-file-utils appstream fonts-nanum"
