@@ -21,13 +21,13 @@
 #include <thread>
 #include <vector>
 
+#include "app/qt/desktop_bench.h"
 #include "engine/download_worker.h"
 #include "engine/protocol.h"
 #include "images/image_globals.h"
 #include "sim/image_builder.h"
 #include "ui/control_ids.h"
 #include "ui/morvane_dlg.h"
-#include "ui/qt/desktop_bench.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_window_thread.h"
 

@@ -28,7 +28,7 @@
 #include "bench/bench_image.h"
 #include "engine/protocol.h"
 #include "images/image_file.h"
-#include "transport/linux/tty_interface.h"
+#include "platform/linux/tty_interface.h"
 
 extern char** environ;
 

@@ -13,16 +13,13 @@
 #include "sim/reply_queue.h"
 #include "sim/virtual_handset.h"
 #include "transport/device_events.h"
+#include "transport/usb_ids.h"
 #include "transport/usb_interface.h"
 
 namespace varnel {
 
 class Clock;
 class SimBus;
-
-// The USB ids every simulated handset enumerates with.
-inline constexpr uint16_t kSimVendorId = 0xF055;
-inline constexpr uint16_t kSimProductId = 0x56D1;
 
 // Device path of a simulated handset with the given instance (serial) part.
 std::string SimDevicePath(const std::string& instance);

@@ -13,11 +13,11 @@
 #include <string>
 #include <string_view>
 
-#include "app/linux_host.h"
-#include "app/modem_manager_rules.h"
 #include "app/startup_decisions.h"
 #include "app/sync_software_control.h"
 #include "engine/clock.h"
+#include "platform/linux/linux_host.h"
+#include "platform/linux/modem_manager_rules.h"
 #include "transport/usb_interface.h"
 #include "ui/morvane_dlg.h"
 

@@ -10,24 +10,9 @@
 
 #include "app/sync_software_control.h"
 #include "engine/host_startup.h"
+#include "engine/os_version.h"
 
 namespace varnel {
-
-enum class OsFamily { kWindows, kLinux };
-
-struct OsVersionInfo {
-    OsFamily family = OsFamily::kWindows;
-    uint32_t dwMajorVersion = 0;
-    uint32_t dwMinorVersion = 0;
-    std::string strRelease;  // the kernel release on Linux
-};
-
-class OsVersionProvider {
-  public:
-    virtual ~OsVersionProvider() = default;
-    // False when the version cannot be read.
-    virtual bool GetVersion(OsVersionInfo& version) = 0;
-};
 
 // The tool's string table: built-in values that a test or a resource loader may replace.
 class StringTable {

@@ -549,4 +549,18 @@ void SyncSoftwareControl::DoStartSvc(SyncService which) {
     m_mainLog.AppendMainLog("  Wait Hint: %d\r\n", AsInt(status.dwWaitHint));
 }
 
+void SyncSoftwareUnlessKeptOff::StopSyncSoftware() {
+    if (m_leftRunningReason) {
+        if (const std::optional<std::string> reason = m_leftRunningReason()) {
+            if (!m_bLeftRunningLogged.exchange(true)) {
+                m_mainLog.AppendMainLog("[Setup] ModemManager left running: %s\r\n",
+                                        reason->c_str());
+            }
+            return;
+        }
+    }
+    m_bLeftRunningLogged = false;
+    m_inner.StopSyncSoftware();
+}
+
 }  // namespace varnel

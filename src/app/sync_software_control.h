@@ -5,14 +5,16 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 
-#include "app/sync_software_host.h"
 #include "engine/clock.h"
 #include "engine/log_sink.h"
 #include "engine/sync_software.h"
+#include "engine/sync_software_host.h"
 
 namespace varnel {
 
@@ -106,6 +108,31 @@ class SyncSoftwareControl final : public SyncSoftware {
     std::set<std::string> m_stoppedServices;
     StoppedProgram m_mgrStopped;
     StoppedProgram m_commStopped;
+};
+
+// The sync software, stopped only when `leftRunningReason` gives no reason to leave it running.
+// The reason is written to the main log once each time it starts to hold.
+class SyncSoftwareUnlessKeptOff final : public SyncSoftware {
+  public:
+    using LeftRunningReason = std::function<std::optional<std::string>()>;
+
+    SyncSoftwareUnlessKeptOff(SyncSoftware& inner, MainLogSink& mainLog,
+                              LeftRunningReason leftRunningReason)
+        : m_inner(inner), m_mainLog(mainLog), m_leftRunningReason(std::move(leftRunningReason)) {}
+
+    void StopSyncSoftware() override;
+    void RestartSyncSoftware() override { m_inner.RestartSyncSoftware(); }
+    KilledFlags SaveKilledFlags() override { return m_inner.SaveKilledFlags(); }
+    void ClearKilledFlags() override { m_inner.ClearKilledFlags(); }
+    void RestoreKilledFlags(const KilledFlags& saved) override {
+        m_inner.RestoreKilledFlags(saved);
+    }
+
+  private:
+    SyncSoftware& m_inner;
+    MainLogSink& m_mainLog;
+    const LeftRunningReason m_leftRunningReason;
+    std::atomic<bool> m_bLeftRunningLogged{false};
 };
 
 }  // namespace varnel

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/sync_software_host.h"
 #include "engine/clock.h"
 #include "engine/log_sink.h"
+#include "engine/sync_software_host.h"
 
 namespace varnel::testing {
 

@@ -1,4 +1,5 @@
-#include "app/linux_host.h"
+#include "platform/linux/linux_host.h"
+#include "app/startup_decisions.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -14,9 +15,9 @@
 #include <map>
 #include <thread>
 
-#include "app/linux_command.h"
 #include "app/sync_software_control.h"
 #include "fake_sync_host.h"
+#include "platform/linux/linux_command.h"
 
 extern char** environ;
 

@@ -1,4 +1,5 @@
-#include "app/modem_manager_rules.h"
+#include "platform/linux/modem_manager_rules.h"
+#include "app/sync_software_control.h"
 
 #include <gtest/gtest.h>
 

@@ -12,11 +12,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/linux/fd_util.h"
 #include "support/image_dir.h"
 #include "tests/platform/child_process.h"
 #include "tests/platform/pty_device.h"
 #include "tests/platform/sim_process.h"
-#include "transport/linux/fd_util.h"
 
 namespace varnel::test {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "transport/linux/fd_util.h"
+#include "platform/linux/fd_util.h"
 
 namespace varnel::test {
 

@@ -16,10 +16,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/tty_interface.h"
 #include "support/image_dir.h"
 #include "tests/platform/pty_device.h"
 #include "transport/device_path.h"
-#include "transport/linux/tty_interface.h"
 
 namespace varnel::test {
 namespace {

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "engine/protocol.h"
+#include "platform/linux/tty_interface.h"
+#include "platform/linux/tty_monitor.h"
 #include "support/image_dir.h"
 #include "tests/platform/sim_process.h"
 #include "tests/platform/window_job.h"
-#include "transport/linux/tty_interface.h"
-#include "transport/linux/tty_monitor.h"
 #include "ui/control_ids.h"
 #include "ui/morvane_dlg.h"
 

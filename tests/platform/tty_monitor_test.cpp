@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/tty_monitor.h"
 #include "support/image_dir.h"
 #include "tests/platform/device_event_log.h"
 #include "tests/platform/pty_device.h"
 #include "transport/device_path.h"
-#include "transport/linux/tty_monitor.h"
 
 namespace varnel::test {
 namespace {

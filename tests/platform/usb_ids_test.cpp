@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/udev_tty.h"
+#include "platform/linux/usb_match_list.h"
 #include "sim/sim_bus.h"
 #include "transport/device_path.h"
-#include "transport/linux/udev_tty.h"
-#include "transport/linux/usb_ids.h"
 
 namespace varnel::test {
 namespace {

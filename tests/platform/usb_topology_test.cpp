@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/linux/usb_topology.h"
 #include "support/image_dir.h"
-#include "transport/linux/usb_topology.h"
 
 namespace varnel::test {
 namespace {

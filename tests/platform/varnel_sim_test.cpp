@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "engine/protocol.h"
+#include "platform/linux/tty_interface.h"
+#include "platform/linux/tty_monitor.h"
 #include "support/image_dir.h"
 #include "tests/platform/device_event_log.h"
 #include "tests/platform/sim_process.h"
 #include "transport/device_path.h"
-#include "transport/linux/tty_interface.h"
-#include "transport/linux/tty_monitor.h"
 
 namespace varnel::test {
 namespace {

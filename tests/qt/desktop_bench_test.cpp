@@ -10,10 +10,10 @@
 #include <QTableWidget>
 #include <filesystem>
 
+#include "app/qt/desktop_bench.h"
 #include "support/image_dir.h"
 #include "tests/platform/sim_process.h"
 #include "tests/qt/qt_window_fixture.h"
-#include "ui/qt/desktop_bench.h"
 #include "ui/qt/devices_dialog.h"
 
 namespace varnel::test {

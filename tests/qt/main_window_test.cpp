@@ -15,9 +15,9 @@
 #include <QPushButton>
 #include <map>
 
-#include "app/linux_host.h"
 #include "app/startup_decisions.h"
 #include "app/sync_software_control.h"
+#include "platform/linux/linux_host.h"
 #include "tests/app/fake_sync_host.h"
 #include "tests/qt/qt_window_fixture.h"
 #include "ui/qt/about_dialog.h"

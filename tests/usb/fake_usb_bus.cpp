@@ -15,9 +15,9 @@
 #include <deque>
 #include <mutex>
 
+#include "platform/linux/fd_util.h"
 #include "sim/host_stream.h"
 #include "sim/reply_queue.h"
-#include "transport/linux/fd_util.h"
 
 namespace varnel::test {
 

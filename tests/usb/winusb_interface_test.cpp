@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "engine/protocol.h"
+#include "platform/linux/udev_tty.h"
+#include "platform/linux/usb_monitor.h"
+#include "platform/linux/winusb_interface.h"
 #include "tests/platform/device_event_log.h"
 #include "tests/platform/window_job.h"
 #include "tests/usb/fake_usb_bus.h"
 #include "transport/device_path.h"
-#include "transport/linux/udev_tty.h"
-#include "transport/linux/usb_monitor.h"
-#include "transport/linux/winusb_interface.h"
 #include "ui/control_ids.h"
 
 namespace varnel::test {

@@ -31,9 +31,9 @@
 #include <vector>
 
 #include "app/bench_application.h"
+#include "app/bench_devices.h"
 #include "app/job_events.h"
 #include "app/job_report.h"
-#include "app/linux_devices.h"
 #include "app/log_text.h"
 #include "app/program_arguments.h"
 #include "app/version.h"
@@ -44,10 +44,11 @@
 #include "images/format_entry.h"
 #include "images/image_file.h"
 #include "images/sha256.h"
+#include "platform/linux/fd_util.h"
+#include "platform/linux/linux_devices.h"
 #include "sim/fault_names.h"
 #include "sim/sim_bus.h"
 #include "sim/virtual_handset.h"
-#include "transport/linux/fd_util.h"
 #include "ui/control_ids.h"
 #include "ui/terminal_view.h"
 #include "ui/window_thread.h"

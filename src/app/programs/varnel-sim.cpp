@@ -30,11 +30,11 @@
 
 #include "app/program_arguments.h"
 #include "app/version.h"
+#include "platform/linux/fd_util.h"
 #include "sim/fault_names.h"
 #include "sim/host_stream.h"
 #include "sim/reply_queue.h"
 #include "sim/virtual_handset.h"
-#include "transport/linux/fd_util.h"
 
 namespace varnel {
 namespace {

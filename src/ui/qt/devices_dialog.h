@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "transport/linux/device_list.h"
+#include "transport/listed_device.h"
 
 class QTableWidget;
 
