@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/startup_decisions.h"
-#include "app/sync_software_host.h"
+#include "engine/os_version.h"
+#include "engine/sync_software_host.h"
 
 namespace varnel {
 
