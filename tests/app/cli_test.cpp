@@ -16,6 +16,7 @@
 #include "engine/protocol.h"
 #include "images/format_entry.h"
 #include "images/image_file.h"
+#include "images/language_table.h"
 #include "images/sha256.h"
 #include "support/image_dir.h"
 #include "tests/app/json_schema_check.h"
@@ -357,11 +358,69 @@ TEST_F(CliTest, CheckPrintsTheChosenImagesWithoutADevice) {
                                             Sha256Hex(FileSha256(file)).c_str())),
                       HasSubstr("CSC File Select (chosen: 1)\n  0 EUR\n  1 NEE\n"),
                       HasSubstr("option word 0x00000002\n")));
+    // The regions inside the images, and the languages with their codes.
+    const auto line = [](const char* name, const ImageRegion* region) {
+        return FormatEntry("\n  %s: 0x%llX, %llu bytes, ByteSum32 %s\n", name,
+                           static_cast<unsigned long long>(region->offset),
+                           static_cast<unsigned long long>(region->length),
+                           Hex32(region->byteSum).c_str());
+    };
+    EXPECT_THAT(checked.strOut, AllOf(HasSubstr(line("data", pdaMap.Find("pda.data"))),
+                                      HasSubstr(line("LANGPACK", pdaMap.Find("langpack.data"))),
+                                      HasSubstr(line("EUR", cscMap.Find("csc.file0"))),
+                                      HasSubstr(line("NEE", cscMap.Find("csc.file1")))));
+    std::string languages = "Language Select (chosen: 0)\n";
+    for (const uint8_t row : CscFileSpec::kSupportRows) {
+        languages += FormatEntry("  %zu %s (%s)\n", LineCount(languages) - 1,
+                                 LanguageTable[row].szName, LanguageTable[row].szCode);
+    }
+    EXPECT_THAT(checked.strOut, HasSubstr(languages));
 
     std::string damaged = ReadText(pdaPath);
     damaged.resize(damaged.size() / 2);
     std::ofstream(Out("cut.nb0"), std::ios::binary) << damaged;
     EXPECT_EQ(Run({"--check", "--pda", Out("cut.nb0")}, false).nExitStatus, 2);
+}
+
+// --check --json: an Integrated image's components with the regions inside them, and a Telvik
+// image's parts, as the image builder laid them out.
+TEST_F(CliTest, CheckAsJsonShowsComponentsAndPartsWhereTheyLie) {
+    ImageSpec telvik;
+    telvik.format = ImageFormat::kTelvik;
+    ImageSpec integrated;
+    integrated.format = ImageFormat::kIntegrated;
+    integrated.integrated.eboot = 3000;
+    integrated.integrated.pda = PdaImageSpec{};
+    integrated.integrated.pda->langpack = true;
+    ImageManifest telvikMap, integratedMap;
+    const std::string telvikPath = images_.Build("os.mst", telvik, &telvikMap);
+    const std::string integratedPath = images_.Build("all.img", integrated, &integratedMap);
+
+    const ChildResult checked =
+        Run({"--check", "--json", "--telvik", telvikPath, "--integrated", integratedPath}, false);
+    ASSERT_EQ(checked.nExitStatus, 0) << checked.strErr;
+    const nlohmann::json json = nlohmann::json::parse(checked.strOut);
+    const auto expectRegion = [](const nlohmann::json& region, const char* name,
+                                 const ImageRegion* expected) {
+        ASSERT_NE(expected, nullptr) << name;
+        EXPECT_EQ(region["name"], name);
+        EXPECT_EQ(region["offset"], expected->offset) << name;
+        EXPECT_EQ(region["size"], expected->length) << name;
+        EXPECT_EQ(region["byte_sum32"], Hex32(expected->byteSum)) << name;
+    };
+    ASSERT_EQ(json["images"].size(), 2u);
+    const nlohmann::json& parts = json["images"][0]["regions"];
+    ASSERT_EQ(parts.size(), 2u);
+    expectRegion(parts[0], "first part", telvikMap.Find("telvik.first"));
+    expectRegion(parts[1], "second part", telvikMap.Find("telvik.second"));
+    const nlohmann::json& components = json["images"][1]["regions"];
+    ASSERT_EQ(components.size(), 2u);
+    expectRegion(components[0], "EBoot", integratedMap.Find("component.eboot"));
+    expectRegion(components[1], "PDA", integratedMap.Find("component.pda"));
+    ASSERT_EQ(components[1]["regions"].size(), 2u);
+    expectRegion(components[1]["regions"][0], "data", integratedMap.Find("pda.data"));
+    expectRegion(components[1]["regions"][1], "LANGPACK", integratedMap.Find("langpack.data"));
+    EXPECT_EQ(json["option_word"], "0x00000000");
 }
 
 TEST_F(CliTest, BadArgumentsStopBeforeAnythingReachesADevice) {

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "app/bench_application.h"
+#include "app/image_contents.h"
 #include "app/job_events.h"
 #include "app/job_report.h"
 #include "app/linux_devices.h"
@@ -41,8 +42,10 @@
 #include "engine/download_job.h"
 #include "engine/protocol.h"
 #include "images/bytesum.h"
+#include "images/csc_image.h"
 #include "images/format_entry.h"
 #include "images/image_file.h"
+#include "images/language_table.h"
 #include "images/sha256.h"
 #include "sim/fault_names.h"
 #include "sim/sim_bus.h"
@@ -253,7 +256,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
                  "leave the host's sync software (ModemManager) running");
     app.add_flag("--list-devices", options.listDevices,
                  "list the matching devices present (--transport tty|libusb) and exit");
-    app.add_flag("--json", options.json, "with --list-devices: the list as JSON");
+    app.add_flag("--json", options.json, "with --list-devices or --check: print JSON");
     app.add_option("--device", options.devices,
                    "attach only this handset, by serial or USB port path (repeatable)")
         ->type_name("SERIAL|PORTPATH");
@@ -729,8 +732,7 @@ class CommandLineBench {
             return BadInput(errors);
         }
         if (m_options.check) {
-            PrintCheck();
-            return kExitFinished;
+            return PrintCheck() ? kExitFinished : kExitBadArguments;
         }
         if (g_nSignal != 0) {
             return Finish(JobEnd::kInterrupted);
@@ -880,33 +882,18 @@ class CommandLineBench {
                            static_cast<double>(expected) / kMegabyte);
     }
 
-    // What --check found: each image as chosen, the lists its choice filled and the option word.
-    void PrintCheck() {
+    // What --check found: each image as chosen and what it holds, the lists its choice filled
+    // and the option word, as text or with --json as JSON. False when an image could not be read
+    // again.
+    bool PrintCheck() {
         BenchDialog& dlg = m_app.Dialog();
-        std::string text;
+        CheckFindings findings;
+        const std::vector<std::string>& cscFiles = m_view.ComboStrings(IDC_CSC_FILE_SELECT);
         for (size_t index = 0; index < kImageOptionCount; ++index) {
             const ImageOption& image = kImageOptions[index];
-            if (m_options.images[index].empty()) {
-                continue;
+            if (!m_options.images[index].empty()) {
+                findings.images.push_back(CheckImage(image, cscFiles));
             }
-            const std::string path = dlg.Path(image.imageKind);
-            const ImageSpan span = dlg.Span(image.imageKind);
-            ImageFile file;
-            if (!file.Open(path)) {
-                text += FormatEntry("%s %s: cannot be read any more\n", image.kind, path.c_str());
-                continue;
-            }
-            bool whole = false;
-            const uint32_t fileSum = FileByteSum(file, &whole);
-            const std::string digest = Sha256Hex(FileSha256(file));
-            const uint32_t sentSum = RegionByteSum(file, span.dwStart, span.dwSize);
-            text += FormatEntry("%s %s\n", image.kind, LogTextToUtf8(path).c_str());
-            text += FormatEntry("  file: %llu bytes, ByteSum32 0x%08X, SHA-256 %s%s\n",
-                                static_cast<unsigned long long>(file.Length()), fileSum,
-                                digest.c_str(), whole ? "" : " (read short)");
-            text += FormatEntry("  sent: 0x%llX, %llu bytes, ByteSum32 0x%08X\n",
-                                static_cast<unsigned long long>(span.dwStart),
-                                static_cast<unsigned long long>(span.dwSize), sentSum);
         }
         for (const auto& [comboId, caption] : {std::pair{IDC_CSC_FILE_SELECT, "CSC File Select"},
                                                std::pair{IDC_LANGUAGE_SELECT, "Language Select"}}) {
@@ -914,16 +901,52 @@ class CommandLineBench {
             if (entries.empty()) {
                 continue;
             }
-            text += FormatEntry("%s (chosen: %d)\n", caption, m_view.GetComboSelection(comboId));
+            CheckedList list{caption, m_view.GetComboSelection(comboId), {}};
             for (size_t entry = 0; entry < entries.size(); ++entry) {
-                text += FormatEntry("  %zu %s\n", entry, LogTextToUtf8(entries[entry]).c_str());
+                int row = -1;
+                const bool language = comboId == IDC_LANGUAGE_SELECT &&
+                                      SelectedLanguageRow(static_cast<int>(entry), row);
+                list.entries.push_back(
+                    {LogTextToUtf8(entries[entry]), language ? LanguageTable[row].szCode : ""});
             }
+            findings.lists.push_back(std::move(list));
         }
         // The word an attach would send with these images and boxes.
-        text +=
-            FormatEntry("option word 0x%08X\n", dlg.m_dwOptionFlags.load() | AttachOptionBits(dlg));
+        findings.dwOptionWord = dlg.m_dwOptionFlags.load() | AttachOptionBits(dlg);
+        const std::string text =
+            m_options.json ? CheckJson(findings).dump(2) + "\n" : CheckText(findings);
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);
+        return std::all_of(
+            findings.images.begin(), findings.images.end(),
+            [](const CheckedImage& image) { return image.bOpened && image.strError.empty(); });
+    }
+
+    CheckedImage CheckImage(const ImageOption& image, const std::vector<std::string>& cscFiles) {
+        BenchDialog& dlg = m_app.Dialog();
+        CheckedImage checked;
+        checked.strKind = image.kind;
+        checked.strPath = LogTextToUtf8(dlg.Path(image.imageKind));
+        ImageFile file;
+        checked.bOpened = file.Open(dlg.Path(image.imageKind));
+        if (!checked.bOpened) {
+            return checked;
+        }
+        checked.qwFileSize = file.Length();
+        checked.dwFileSum = FileByteSum(file, &checked.bReadWhole);
+        checked.strSha256 = Sha256Hex(FileSha256(file));
+        const ImageSpan span = dlg.Span(image.imageKind);
+        checked.sent = {
+            "sent", span.dwStart, span.dwSize, RegionByteSum(file, span.dwStart, span.dwSize), {}};
+        std::vector<std::string> names;
+        for (const std::string& name : cscFiles) {
+            names.push_back(LogTextToUtf8(name));
+        }
+        if (std::string error;
+            !ReadImageRegions(file, image.imageKind, names, checked.regions, error)) {
+            checked.strError = error;
+        }
+        return checked;
     }
 
     // The entries of "CSC File Select" and "Language Select", after the images filled them.
@@ -1256,8 +1279,8 @@ int main(int argc, char** argv) {
     if (options.listDevices) {
         return ListDevices(options);
     }
-    if (options.json) {
-        PrintError("--json goes with --list-devices");
+    if (options.json && !options.check) {
+        PrintError("--json goes with --list-devices or --check");
         return kExitBadArguments;
     }
     std::vector<HandsetFaults> faults;
