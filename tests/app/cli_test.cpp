@@ -291,6 +291,36 @@ TEST_F(CliTest, FailingPortTurnsTheJobRedWhileTheOthersFinish) {
 }
 
 // With --events -, standard output carries only the events; the main log moves to standard error.
+// --loop: each batch of simulated handsets is a job of its own, with its numbered report and
+// port-log folder and a line in the main log; the tally ends the loop.
+TEST_F(CliTest, LoopRunsAJobPerBatchWithNumberedRecordsAndATally) {
+    const std::string pdaPath = Pda();
+    const ChildResult result =
+        Run({"--pda", pdaPath, "--skip-boot-wait", "--simulate", "2", "--sim-fault",
+             "1:wrong-chunk-sum=2", "--loop", "--jobs", "2", "--report", Out("report.json"),
+             "--port-logs", Out("ports"), "--log", Out("main.log")});
+
+    EXPECT_EQ(result.nExitStatus, 1) << result.strErr;
+    EXPECT_THAT(result.strOut, HasSubstr(AllFinished(1, 1) + "[Job 1] 1 finished, 1 failed\n"));
+    EXPECT_THAT(result.strOut,
+                EndsWith(AllFinished(1, 1) + "[Job 2] 1 finished, 1 failed\n"
+                                             "[Loop] 2 jobs, 2 finished, 2 failed\n"));
+    EXPECT_EQ(Unstamped(ReadText(Out("main.log"))), result.strOut);
+    EXPECT_FALSE(std::filesystem::exists(Out("report.json")));
+    for (const int job : {1, 2}) {
+        SCOPED_TRACE(job);
+        const nlohmann::json report = Report(FormatEntry("report-%04d.json", job));
+        EXPECT_EQ(report["result"], "failed");
+        ASSERT_EQ(report["ports"].size(), 2u);
+        EXPECT_EQ(report["ports"][0]["state"], "finished");
+        // The batch of this job was flashed: its handset recorded the PDA.
+        EXPECT_NE(FlashOf(report["ports"][0], kCmdWritePdaPiece), nullptr);
+        const std::string log = ReadText(std::filesystem::path(Out("ports")) /
+                                         FormatEntry("job-%04d", job) / "port0-SIM0.log");
+        EXPECT_THAT(log, HasSubstr("[End:0] finished, status"));
+    }
+}
+
 TEST_F(CliTest, EventsFollowEachPortFromAttachToItsEnd) {
     const ChildResult result = Run({"--pda", Pda(), "--skip-boot-wait", "--simulate", "2",
                                     "--sim-fault", "1:wrong-chunk-sum=2", "--events", "-"});
