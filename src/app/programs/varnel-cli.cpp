@@ -818,6 +818,12 @@ class CommandLineBench {
         for (;;) {
             const JobEnd end = RunJob();
             if (end == JobEnd::kStopped) {
+                // No handset came: the job leaves no port-log folder behind.
+                m_pPortLogs.reset();
+                if (!m_options.portLogsDir.empty()) {
+                    std::error_code code;
+                    std::filesystem::remove(JobPortLogsDirectory(), code);  // only when empty
+                }
                 break;
             }
             const int jobStatus = Finish(end);
@@ -1376,18 +1382,21 @@ class CommandLineBench {
     }
 
     // Under --loop each job's port logs go into a folder of their own.
+    std::string JobPortLogsDirectory() const {
+        if (!m_options.loop) {
+            return m_options.portLogsDir;
+        }
+        return (std::filesystem::path(m_options.portLogsDir) / JobFolderName(m_nJob)).string();
+    }
     std::unique_ptr<PortLogFiles> MakePortLogs() {
         if (m_options.portLogsDir.empty()) {
             return nullptr;
         }
-        std::string directory = m_options.portLogsDir;
-        if (m_options.loop) {
-            directory = (std::filesystem::path(directory) / JobFolderName(m_nJob)).string();
-            if (std::string error; !PrepareDirectory(directory, error)) {
-                PrintError("--port-logs: " + error);
-                m_bOutputsFailed = true;
-                return nullptr;
-            }
+        const std::string directory = JobPortLogsDirectory();
+        if (std::string error; m_options.loop && !PrepareDirectory(directory, error)) {
+            PrintError("--port-logs: " + error);
+            m_bOutputsFailed = true;
+            return nullptr;
         }
         return std::make_unique<PortLogFiles>(directory, [this](const std::string& path) {
             return IsOtherFileOfTheJob(m_options, path);
