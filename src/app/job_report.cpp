@@ -18,15 +18,15 @@ namespace varnel {
 
 namespace {
 
-std::string Hex32(uint32_t value) {
-    return FormatEntry("0x%08X", value);
-}
-
 nlohmann::json OptionalTime(const std::optional<WallTime>& time) {
     return time ? nlohmann::json(IsoTime(*time)) : nlohmann::json(nullptr);
 }
 
 }  // namespace
+
+std::string Hex32(uint32_t value) {
+    return FormatEntry("0x%08X", value);
+}
 
 std::string IsoTime(WallTime time) {
     const auto sinceEpoch = time.time_since_epoch();

@@ -85,6 +85,9 @@ class LineStamps {
 // The lines of log entries, without their line ends.
 std::vector<std::string> LogLines(std::string_view entries);
 
+// A byte sum or flag word as the reports write it: "0x0001ABCD".
+std::string Hex32(uint32_t value);
+
 // Every text in UTF-8 (log_text.h), so that any bytes an image carries can be written.
 nlohmann::json ReportJson(const JobReport& report);
 

@@ -36,10 +36,6 @@ struct CscRegion {
 // integrated image. They differ when SupportLanguage is empty and in the FileCnt line.
 enum class HeaderForm { kMulti, kSingleFile, kSingleIntegrated };
 
-unsigned long long Wide(uint64_t value) {
-    return static_cast<unsigned long long>(value);
-}
-
 void ClearLanguages(CscView& view) {
     view.ResetLanguageList();
     std::fill(std::begin(g_nLangIndex), std::end(g_nLangIndex), -1);

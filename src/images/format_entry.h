@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstdint>
 #include <string>
 
 namespace varnel {
@@ -20,5 +21,10 @@ namespace varnel {
 // printf into a string of whatever length the entry needs.
 std::string FormatEntry(const char* format, ...) VARNEL_PRINTF(1, 2);
 std::string FormatEntryV(const char* format, va_list args);
+
+// A 64-bit length or offset for "%llu" and "%llx", whatever uint64_t is on the platform.
+inline unsigned long long Wide(uint64_t value) {
+    return static_cast<unsigned long long>(value);
+}
 
 }  // namespace varnel

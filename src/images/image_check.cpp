@@ -10,10 +10,6 @@ namespace varnel {
 
 namespace {
 
-unsigned long long Wide(uint64_t value) {
-    return static_cast<unsigned long long>(value);
-}
-
 bool CheckFieldLength(uint64_t length, std::string& error) {
     if (length > kMaxFieldLength) {
         error = FormatEntry(

@@ -7,10 +7,6 @@ namespace varnel {
 
 namespace {
 
-unsigned long long Wide(uint64_t value) {
-    return static_cast<unsigned long long>(value);
-}
-
 // Reads a 256-byte PDA header at `offset` inside [.., end).
 bool ReadPdaHeaderAt(ImageFile& file, uint64_t offset, uint64_t end, PdaHeader& header) {
     uint8_t bytes[kPdaHeaderSize];

@@ -16,6 +16,7 @@
 #include "engine/protocol.h"
 #include "images/format_entry.h"
 #include "images/image_file.h"
+#include "images/language_table.h"
 #include "images/sha256.h"
 #include "support/image_dir.h"
 #include "tests/app/json_schema_check.h"
@@ -290,6 +291,36 @@ TEST_F(CliTest, FailingPortTurnsTheJobRedWhileTheOthersFinish) {
 }
 
 // With --events -, standard output carries only the events; the main log moves to standard error.
+// --loop: each batch of simulated handsets is a job of its own, with its numbered report and
+// port-log folder and a line in the main log; the tally ends the loop.
+TEST_F(CliTest, LoopRunsAJobPerBatchWithNumberedRecordsAndATally) {
+    const std::string pdaPath = Pda();
+    const ChildResult result =
+        Run({"--pda", pdaPath, "--skip-boot-wait", "--simulate", "2", "--sim-fault",
+             "1:wrong-chunk-sum=2", "--loop", "--jobs", "2", "--report", Out("report.json"),
+             "--port-logs", Out("ports"), "--log", Out("main.log")});
+
+    EXPECT_EQ(result.nExitStatus, 1) << result.strErr;
+    EXPECT_THAT(result.strOut, HasSubstr(AllFinished(1, 1) + "[Job 1] 1 finished, 1 failed\n"));
+    EXPECT_THAT(result.strOut,
+                EndsWith(AllFinished(1, 1) + "[Job 2] 1 finished, 1 failed\n"
+                                             "[Loop] 2 jobs, 2 finished, 2 failed\n"));
+    EXPECT_EQ(Unstamped(ReadText(Out("main.log"))), result.strOut);
+    EXPECT_FALSE(std::filesystem::exists(Out("report.json")));
+    for (const int job : {1, 2}) {
+        SCOPED_TRACE(job);
+        const nlohmann::json report = Report(FormatEntry("report-%04d.json", job));
+        EXPECT_EQ(report["result"], "failed");
+        ASSERT_EQ(report["ports"].size(), 2u);
+        EXPECT_EQ(report["ports"][0]["state"], "finished");
+        // The batch of this job was flashed: its handset recorded the PDA.
+        EXPECT_NE(FlashOf(report["ports"][0], kCmdWritePdaPiece), nullptr);
+        const std::string log = ReadText(std::filesystem::path(Out("ports")) /
+                                         FormatEntry("job-%04d", job) / "port0-SIM0.log");
+        EXPECT_THAT(log, HasSubstr("[End:0] finished, status"));
+    }
+}
+
 TEST_F(CliTest, EventsFollowEachPortFromAttachToItsEnd) {
     const ChildResult result = Run({"--pda", Pda(), "--skip-boot-wait", "--simulate", "2",
                                     "--sim-fault", "1:wrong-chunk-sum=2", "--events", "-"});
@@ -357,11 +388,69 @@ TEST_F(CliTest, CheckPrintsTheChosenImagesWithoutADevice) {
                                             Sha256Hex(FileSha256(file)).c_str())),
                       HasSubstr("CSC File Select (chosen: 1)\n  0 EUR\n  1 NEE\n"),
                       HasSubstr("option word 0x00000002\n")));
+    // The regions inside the images, and the languages with their codes.
+    const auto line = [](const char* name, const ImageRegion* region) {
+        return FormatEntry("\n  %s: 0x%llX, %llu bytes, ByteSum32 %s\n", name,
+                           static_cast<unsigned long long>(region->offset),
+                           static_cast<unsigned long long>(region->length),
+                           Hex32(region->byteSum).c_str());
+    };
+    EXPECT_THAT(checked.strOut, AllOf(HasSubstr(line("data", pdaMap.Find("pda.data"))),
+                                      HasSubstr(line("LANGPACK", pdaMap.Find("langpack.data"))),
+                                      HasSubstr(line("EUR", cscMap.Find("csc.file0"))),
+                                      HasSubstr(line("NEE", cscMap.Find("csc.file1")))));
+    std::string languages = "Language Select (chosen: 0)\n";
+    for (const uint8_t row : CscFileSpec::kSupportRows) {
+        languages += FormatEntry("  %zu %s (%s)\n", LineCount(languages) - 1,
+                                 LanguageTable[row].szName, LanguageTable[row].szCode);
+    }
+    EXPECT_THAT(checked.strOut, HasSubstr(languages));
 
     std::string damaged = ReadText(pdaPath);
     damaged.resize(damaged.size() / 2);
     std::ofstream(Out("cut.nb0"), std::ios::binary) << damaged;
     EXPECT_EQ(Run({"--check", "--pda", Out("cut.nb0")}, false).nExitStatus, 2);
+}
+
+// --check --json: an Integrated image's components with the regions inside them, and a Telvik
+// image's parts, as the image builder laid them out.
+TEST_F(CliTest, CheckAsJsonShowsComponentsAndPartsWhereTheyLie) {
+    ImageSpec telvik;
+    telvik.format = ImageFormat::kTelvik;
+    ImageSpec integrated;
+    integrated.format = ImageFormat::kIntegrated;
+    integrated.integrated.eboot = 3000;
+    integrated.integrated.pda = PdaImageSpec{};
+    integrated.integrated.pda->langpack = true;
+    ImageManifest telvikMap, integratedMap;
+    const std::string telvikPath = images_.Build("os.mst", telvik, &telvikMap);
+    const std::string integratedPath = images_.Build("all.img", integrated, &integratedMap);
+
+    const ChildResult checked =
+        Run({"--check", "--json", "--telvik", telvikPath, "--integrated", integratedPath}, false);
+    ASSERT_EQ(checked.nExitStatus, 0) << checked.strErr;
+    const nlohmann::json json = nlohmann::json::parse(checked.strOut);
+    const auto expectRegion = [](const nlohmann::json& region, const char* name,
+                                 const ImageRegion* expected) {
+        ASSERT_NE(expected, nullptr) << name;
+        EXPECT_EQ(region["name"], name);
+        EXPECT_EQ(region["offset"], expected->offset) << name;
+        EXPECT_EQ(region["size"], expected->length) << name;
+        EXPECT_EQ(region["byte_sum32"], Hex32(expected->byteSum)) << name;
+    };
+    ASSERT_EQ(json["images"].size(), 2u);
+    const nlohmann::json& parts = json["images"][0]["regions"];
+    ASSERT_EQ(parts.size(), 2u);
+    expectRegion(parts[0], "first part", telvikMap.Find("telvik.first"));
+    expectRegion(parts[1], "second part", telvikMap.Find("telvik.second"));
+    const nlohmann::json& components = json["images"][1]["regions"];
+    ASSERT_EQ(components.size(), 2u);
+    expectRegion(components[0], "EBoot", integratedMap.Find("component.eboot"));
+    expectRegion(components[1], "PDA", integratedMap.Find("component.pda"));
+    ASSERT_EQ(components[1]["regions"].size(), 2u);
+    expectRegion(components[1]["regions"][0], "data", integratedMap.Find("pda.data"));
+    expectRegion(components[1]["regions"][1], "LANGPACK", integratedMap.Find("langpack.data"));
+    EXPECT_EQ(json["option_word"], "0x00000000");
 }
 
 TEST_F(CliTest, BadArgumentsStopBeforeAnythingReachesADevice) {

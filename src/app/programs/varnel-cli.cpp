@@ -5,7 +5,8 @@
 //
 // Exit status: 0 every attached port finished; 1 a port failed or no handset attached; 2 bad
 // arguments or an image that failed its checks; 3 fewer handsets than --ports attached; 128 + N
-// ended by signal N (SIGINT, SIGTERM, SIGHUP).
+// ended by signal N (SIGINT, SIGTERM, SIGHUP). A --loop ends on the worst of its jobs (1, then
+// 3, then 0), or 128 + N when a signal ended a job.
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -32,7 +33,9 @@
 
 #include "app/bench_application.h"
 #include "app/bench_devices.h"
+#include "app/image_contents.h"
 #include "app/job_events.h"
+#include "app/job_loop.h"
 #include "app/job_report.h"
 #include "app/log_text.h"
 #include "app/program_arguments.h"
@@ -41,8 +44,10 @@
 #include "engine/download_job.h"
 #include "engine/protocol.h"
 #include "images/bytesum.h"
+#include "images/csc_image.h"
 #include "images/format_entry.h"
 #include "images/image_file.h"
+#include "images/language_table.h"
 #include "images/sha256.h"
 #include "platform/linux/fd_util.h"
 #include "platform/linux/linux_devices.h"
@@ -153,6 +158,8 @@ struct CliOptions {
     std::string reportFile;
     std::string eventsFile;  // "-": standard output
     bool check = false;      // choose and check the images, print them, touch no device
+    bool loop = false;       // after each job reset all and Detect again
+    int jobs = 0;            // with --loop: end after this many jobs; 0 until interrupted
 };
 
 // "--keep-eboot-cfg" as the report's key: "keep_eboot_cfg".
@@ -254,7 +261,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
                  "leave the host's sync software (ModemManager) running");
     app.add_flag("--list-devices", options.listDevices,
                  "list the matching devices present (--transport tty|libusb) and exit");
-    app.add_flag("--json", options.json, "with --list-devices: the list as JSON");
+    app.add_flag("--json", options.json, "with --list-devices or --check: print JSON");
     app.add_option("--device", options.devices,
                    "attach only this handset, by serial or USB port path (repeatable)")
         ->type_name("SERIAL|PORTPATH");
@@ -272,6 +279,12 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
     app.add_flag("--check", options.check,
                  "choose and check the images as a job would, print what they hold and exit; "
                  "no device is touched");
+    app.add_flag("--loop", options.loop,
+                 "after each job reset all and Detect again for the next batch, until "
+                 "interrupted; reports and port logs numbered per job (see below)");
+    app.add_option("--jobs", options.jobs, "with --loop: end after N jobs")
+        ->type_name("N")
+        ->check(Quiet(CLI::PositiveNumber));
     app.add_option("--events", options.eventsFile,
                    "write the job's events to FILE (- standard output, the main log then on "
                    "standard error), one JSON object per line")
@@ -279,7 +292,17 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
     app.footer("Faults of --sim-fault (N counts from 0):\n" + FaultNamesHelp() +
                "Exit status: 0 every attached port finished; 1 a port failed or no handset "
                "attached; 2 bad arguments or an image that failed its checks; 3 fewer handsets "
-               "than --ports attached; 128+N ended by signal N.");
+               "than --ports attached; 128+N ended by signal N.\n\n"
+               "With --loop: job N writes --report FILE as FILE-000N (before its extension) and "
+               "its port logs into DIR/job-000N; the main log gets \"[Job N] F finished, E "
+               "failed\" after each job and \"[Loop] J jobs, F finished, E failed\" at the end. "
+               "Handsets still plugged in from the last job are not attached again; only new "
+               "arrivals are (--attach-present counts for the first job only). No handset ends "
+               "the wait for a batch: --detect-timeout counts from its first attach. A signal "
+               "while waiting for a batch ends the loop; during a job it ends that job as "
+               "interrupted. Exit status of a loop: 1 when a job had a failed port, else 3 when "
+               "a job started with fewer than --ports, else 0; 128+N when signal N ended a "
+               "job.");
     app.set_version_flag("--version", std::string(kProgram) + " " + kVersionText);
     if (const std::optional<int> status = ParseProgramArguments(app, argc, argv, kProgram)) {
         return status;
@@ -543,6 +566,14 @@ bool CheckArguments(CliOptions& options, std::vector<HandsetFaults>& faults, std
             return false;
         }
     }
+    if (options.jobs > 0 && !options.loop) {
+        error = "--jobs goes with --loop";
+        return false;
+    }
+    if (options.loop && options.check) {
+        error = "--loop does not go with --check";
+        return false;
+    }
     const bool smdMode = options.mode == "smd";
     for (size_t index = 0; index < kOptionBoxCount; ++index) {
         if (options.boxes[index] && kOptionBoxes[index].id == IDC_SMD_CHECK && !smdMode) {
@@ -576,7 +607,8 @@ bool CheckArguments(CliOptions& options, std::vector<HandsetFaults>& faults, std
 }
 
 // The handsets of --simulate: made up front, plugged into the bus one after another from a
-// thread of their own, as an operator plugs them in after pressing Detect.
+// thread of their own, as an operator plugs them in after pressing Detect. Under --loop each job
+// gets a new batch in place of the last.
 class SimulatedHandsets {
   public:
     SimulatedHandsets(SimBus& bus, const CliOptions& options,
@@ -590,8 +622,9 @@ class SimulatedHandsets {
             config.timing.flashBytesPerSecond =
                 static_cast<uint64_t>(options.simFlashMegabytesPerSecond * (1 << 20));
             config.faults = faults[static_cast<size_t>(index)];
-            m_handsets.push_back(std::make_shared<VirtualHandset>(config));
+            m_configs.push_back(config);
         }
+        MakeBatch();
     }
     ~SimulatedHandsets() { Stop(); }
     SimulatedHandsets(const SimulatedHandsets&) = delete;
@@ -619,6 +652,16 @@ class SimulatedHandsets {
             m_thread.join();
         }
     }
+    // The last batch leaves the bus; fresh handsets of the same names wait to be plugged in.
+    void ReplaceBatch() {
+        Stop();
+        for (const auto& handset : m_handsets) {
+            m_bus.Unplug(SimDevicePath(handset->Config().instance));
+        }
+        MakeBatch();
+        std::lock_guard lock(m_mutex);
+        m_bStop = false;
+    }
     std::shared_ptr<VirtualHandset> ByInstance(const std::string& instance) const {
         for (const auto& handset : m_handsets) {
             if (handset->Config().instance == instance) {
@@ -629,7 +672,15 @@ class SimulatedHandsets {
     }
 
   private:
+    void MakeBatch() {
+        m_handsets.clear();
+        for (const HandsetConfig& config : m_configs) {
+            m_handsets.push_back(std::make_shared<VirtualHandset>(config));
+        }
+    }
+
     SimBus& m_bus;
+    std::vector<HandsetConfig> m_configs;
     std::vector<std::shared_ptr<VirtualHandset>> m_handsets;
     std::thread m_thread;
     std::mutex m_mutex;
@@ -663,7 +714,12 @@ TerminalStreams StandardStreams(bool eventsOnStdout) {
     return streams;
 }
 
-enum class JobEnd { kAllDone, kNoHandset, kInterrupted };
+enum class JobEnd {
+    kAllDone,
+    kNoHandset,
+    kInterrupted,
+    kStopped,  // --loop: a signal came while waiting for a batch, before any handset attached
+};
 
 // The report of a job that ended on bad input: the error, and nothing sent.
 void WriteBadInputReport(const std::string& path, const std::string& error) {
@@ -730,8 +786,7 @@ class CommandLineBench {
             return BadInput(errors);
         }
         if (m_options.check) {
-            PrintCheck();
-            return kExitFinished;
+            return PrintCheck() ? kExitFinished : kExitBadArguments;
         }
         if (g_nSignal != 0) {
             return Finish(JobEnd::kInterrupted);
@@ -748,11 +803,96 @@ class CommandLineBench {
             m_pDevices->AnnouncePresent();
         }
         m_handsets.StartPlugging();
+        if (m_options.loop) {
+            return RunLoop();
+        }
         const JobEnd end = RunJob();
         return Finish(end);
     }
 
   private:
+    // --loop: job after job until a signal or --jobs ends it. Handsets still plugged in from the
+    // last job make no arrival, so only new ones attach.
+    int RunLoop() {
+        JobLoopTally tally;
+        int status = kExitFinished;
+        for (;;) {
+            const JobEnd end = RunJob();
+            if (end == JobEnd::kStopped) {
+                // No handset came: the job leaves no port-log folder behind.
+                m_pPortLogs.reset();
+                if (!m_options.portLogsDir.empty()) {
+                    std::error_code code;
+                    std::filesystem::remove(JobPortLogsDirectory(), code);  // only when empty
+                }
+                break;
+            }
+            const int jobStatus = Finish(end);
+            tally.Add(FinishedPorts(), FailedPorts(), jobStatus);
+            m_app.Dialog().AppendMainLogText(tally.JobLine() + "\r\n");
+            if (end == JobEnd::kInterrupted) {
+                status = jobStatus;
+                break;
+            }
+            if (tally.Jobs() == m_options.jobs) {
+                break;
+            }
+            if (std::vector<std::string> errors; !StartNextJob(tally.Jobs() + 1, errors)) {
+                m_app.Dialog().AppendMainLogText(tally.FinalLine() + "\r\n");
+                return BadInput(errors);
+            }
+        }
+        BenchDialog& dlg = m_app.Dialog();
+        dlg.AppendMainLogText(tally.FinalLine() + "\r\n");
+        if (status == kExitFinished) {
+            dlg.OnClose();
+            status = tally.ExitStatus();
+        }
+        m_handsets.Stop();
+        m_view.PrintStatus(FormatEntry("%s: %s\n", kProgram, tally.FinalLine().c_str()));
+        return status;
+    }
+
+    // Reset all, the images chosen again (a job uses its choices up) and Detect, as the window
+    // starts over; a new batch of simulated handsets.
+    bool StartNextJob(int job, std::vector<std::string>& errors) {
+        BenchDialog& dlg = m_app.Dialog();
+        m_handsets.ReplaceBatch();
+        dlg.ResetAll();
+        JobReport next;
+        next.started = std::chrono::system_clock::now();
+        next.nPortsExpected = m_report.nPortsExpected;
+        next.strTitle = m_report.strTitle;
+        next.strVersion = m_report.strVersion;
+        next.strCommit = m_report.strCommit;
+        m_report = std::move(next);
+        m_jobStart.reset();
+        m_portEnd = {};
+        m_bPortLogFailed = {};
+        m_bOutputsFailed = false;
+        m_qwExpectedBytes = 0;
+        m_nJob = job;
+        m_events.SetJob(job);
+        m_pPortLogs = MakePortLogs();
+        if (!ChooseImages(errors) || !ChooseListEntries(errors)) {
+            return false;
+        }
+        dlg.OnDetect();
+        m_handsets.StartPlugging();
+        return true;
+    }
+
+    int FinishedPorts() const {
+        return static_cast<int>(
+            std::count_if(m_report.ports.begin(), m_report.ports.end(),
+                          [](const ReportPort& port) { return port.strState == "finished"; }));
+    }
+    int FailedPorts() const {
+        return static_cast<int>(
+            std::count_if(m_report.ports.begin(), m_report.ports.end(),
+                          [](const ReportPort& port) { return port.strState == "failed"; }));
+    }
+
     std::unique_ptr<LinuxDevices> MakeDevices() {
         if (m_options.transport == "sim" || m_options.check) {
             return nullptr;
@@ -832,6 +972,9 @@ class CommandLineBench {
                                                  : " (the Integrated image carries it)"));
                 return false;
             }
+            if (dlg.IsSelected(image.imageKind)) {
+                dlg.OnImageButton(image.selectionKind);  // a chosen image's button clears it
+            }
             const size_t logBefore = dlg.MainLog().size();
             m_view.SetNextChosenFile(std::filesystem::absolute(given).string());
             dlg.OnImageButton(image.selectionKind);
@@ -881,33 +1024,18 @@ class CommandLineBench {
                            static_cast<double>(expected) / kMegabyte);
     }
 
-    // What --check found: each image as chosen, the lists its choice filled and the option word.
-    void PrintCheck() {
+    // What --check found: each image as chosen and what it holds, the lists its choice filled
+    // and the option word, as text or with --json as JSON. False when an image could not be read
+    // again.
+    bool PrintCheck() {
         BenchDialog& dlg = m_app.Dialog();
-        std::string text;
+        CheckFindings findings;
+        const std::vector<std::string>& cscFiles = m_view.ComboStrings(IDC_CSC_FILE_SELECT);
         for (size_t index = 0; index < kImageOptionCount; ++index) {
             const ImageOption& image = kImageOptions[index];
-            if (m_options.images[index].empty()) {
-                continue;
+            if (!m_options.images[index].empty()) {
+                findings.images.push_back(CheckImage(image, cscFiles));
             }
-            const std::string path = dlg.Path(image.imageKind);
-            const ImageSpan span = dlg.Span(image.imageKind);
-            ImageFile file;
-            if (!file.Open(path)) {
-                text += FormatEntry("%s %s: cannot be read any more\n", image.kind, path.c_str());
-                continue;
-            }
-            bool whole = false;
-            const uint32_t fileSum = FileByteSum(file, &whole);
-            const std::string digest = Sha256Hex(FileSha256(file));
-            const uint32_t sentSum = RegionByteSum(file, span.dwStart, span.dwSize);
-            text += FormatEntry("%s %s\n", image.kind, LogTextToUtf8(path).c_str());
-            text += FormatEntry("  file: %llu bytes, ByteSum32 0x%08X, SHA-256 %s%s\n",
-                                static_cast<unsigned long long>(file.Length()), fileSum,
-                                digest.c_str(), whole ? "" : " (read short)");
-            text += FormatEntry("  sent: 0x%llX, %llu bytes, ByteSum32 0x%08X\n",
-                                static_cast<unsigned long long>(span.dwStart),
-                                static_cast<unsigned long long>(span.dwSize), sentSum);
         }
         for (const auto& [comboId, caption] : {std::pair{IDC_CSC_FILE_SELECT, "CSC File Select"},
                                                std::pair{IDC_LANGUAGE_SELECT, "Language Select"}}) {
@@ -915,16 +1043,52 @@ class CommandLineBench {
             if (entries.empty()) {
                 continue;
             }
-            text += FormatEntry("%s (chosen: %d)\n", caption, m_view.GetComboSelection(comboId));
+            CheckedList list{caption, m_view.GetComboSelection(comboId), {}};
             for (size_t entry = 0; entry < entries.size(); ++entry) {
-                text += FormatEntry("  %zu %s\n", entry, LogTextToUtf8(entries[entry]).c_str());
+                int row = -1;
+                const bool language = comboId == IDC_LANGUAGE_SELECT &&
+                                      SelectedLanguageRow(static_cast<int>(entry), row);
+                list.entries.push_back(
+                    {LogTextToUtf8(entries[entry]), language ? LanguageTable[row].szCode : ""});
             }
+            findings.lists.push_back(std::move(list));
         }
         // The word an attach would send with these images and boxes.
-        text +=
-            FormatEntry("option word 0x%08X\n", dlg.m_dwOptionFlags.load() | AttachOptionBits(dlg));
+        findings.dwOptionWord = dlg.m_dwOptionFlags.load() | AttachOptionBits(dlg);
+        const std::string text =
+            m_options.json ? CheckJson(findings).dump(2) + "\n" : CheckText(findings);
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);
+        return std::all_of(
+            findings.images.begin(), findings.images.end(),
+            [](const CheckedImage& image) { return image.bOpened && image.strError.empty(); });
+    }
+
+    CheckedImage CheckImage(const ImageOption& image, const std::vector<std::string>& cscFiles) {
+        BenchDialog& dlg = m_app.Dialog();
+        CheckedImage checked;
+        checked.strKind = image.kind;
+        checked.strPath = LogTextToUtf8(dlg.Path(image.imageKind));
+        ImageFile file;
+        checked.bOpened = file.Open(dlg.Path(image.imageKind));
+        if (!checked.bOpened) {
+            return checked;
+        }
+        checked.qwFileSize = file.Length();
+        checked.dwFileSum = FileByteSum(file, &checked.bReadWhole);
+        checked.strSha256 = Sha256Hex(FileSha256(file));
+        const ImageSpan span = dlg.Span(image.imageKind);
+        checked.sent = {
+            "sent", span.dwStart, span.dwSize, RegionByteSum(file, span.dwStart, span.dwSize), {}};
+        std::vector<std::string> names;
+        for (const std::string& name : cscFiles) {
+            names.push_back(LogTextToUtf8(name));
+        }
+        if (std::string error;
+            !ReadImageRegions(file, image.imageKind, names, checked.regions, error)) {
+            checked.strError = error;
+        }
+        return checked;
     }
 
     // The entries of "CSC File Select" and "Language Select", after the images filled them.
@@ -960,7 +1124,7 @@ class CommandLineBench {
     // The window thread: runs the window's messages until the job is over.
     JobEnd RunJob() {
         BenchDialog& dlg = m_app.Dialog();
-        const auto detectStart = std::chrono::steady_clock::now();
+        auto detectStart = std::chrono::steady_clock::now();
         const auto detectLimit = std::chrono::duration<double>(m_options.detectTimeout);
         const bool attachStarts = dlg.m_bStartImmediately != 0 || m_options.ports == kPortCount;
         for (;;) {
@@ -971,6 +1135,10 @@ class CommandLineBench {
             ObserveEvents();
             m_view.RefreshProgress();
             if (const int signal = g_nSignal.exchange(0)) {
+                if (m_options.loop && dlg.m_nDetected == 0 && !m_jobStart) {
+                    m_nSignal = signal;
+                    return JobEnd::kStopped;
+                }
                 // Ctrl-C asks the close question when a job runs; declining keeps it running.
                 if (signal == SIGINT && !dlg.OnClose()) {
                     continue;
@@ -983,6 +1151,12 @@ class CommandLineBench {
                 if (JobStarted()) {
                     m_jobStart = std::chrono::steady_clock::now();
                     m_report.downloadStarted = std::chrono::system_clock::now();
+                    continue;
+                }
+                // A loop waits for its batch as long as it takes: the time-out counts from the
+                // batch's first handset.
+                if (m_options.loop && dlg.m_nDetected == 0) {
+                    detectStart = std::chrono::steady_clock::now();
                     continue;
                 }
                 const bool timedOut = std::chrono::steady_clock::now() - detectStart >= detectLimit;
@@ -1052,7 +1226,8 @@ class CommandLineBench {
 
     int Finish(JobEnd end) {
         BenchDialog& dlg = m_app.Dialog();
-        if (end != JobEnd::kInterrupted) {
+        // A loop's window stays open for the next job.
+        if (end != JobEnd::kInterrupted && !m_options.loop) {
             dlg.OnClose();
         }
         m_handsets.Stop();
@@ -1191,9 +1366,12 @@ class CommandLineBench {
             }
         }
         std::string error;
-        if (!m_options.reportFile.empty() &&
-            !WriteFileAtomically(m_options.reportFile, ReportJson(m_report).dump(2) + "\n",
-                                 error)) {
+        const std::string reportFile = m_options.loop && !m_options.reportFile.empty()
+                                           ? NumberedPath(m_options.reportFile, m_nJob)
+                                           : m_options.reportFile;
+        if (!reportFile.empty() &&
+            (!OutputApart(m_options, "--report", reportFile, error) ||
+             !WriteFileAtomically(reportFile, ReportJson(m_report).dump(2) + "\n", error))) {
             PrintError("--report: " + error);
             m_bOutputsFailed = true;
         }
@@ -1204,13 +1382,26 @@ class CommandLineBench {
         return !m_bOutputsFailed;
     }
 
+    // Under --loop each job's port logs go into a folder of their own.
+    std::string JobPortLogsDirectory() const {
+        if (!m_options.loop) {
+            return m_options.portLogsDir;
+        }
+        return (std::filesystem::path(m_options.portLogsDir) / JobFolderName(m_nJob)).string();
+    }
     std::unique_ptr<PortLogFiles> MakePortLogs() {
         if (m_options.portLogsDir.empty()) {
             return nullptr;
         }
-        return std::make_unique<PortLogFiles>(
-            m_options.portLogsDir,
-            [this](const std::string& path) { return IsOtherFileOfTheJob(m_options, path); });
+        const std::string directory = JobPortLogsDirectory();
+        if (std::string error; m_options.loop && !PrepareDirectory(directory, error)) {
+            PrintError("--port-logs: " + error);
+            m_bOutputsFailed = true;
+            return nullptr;
+        }
+        return std::make_unique<PortLogFiles>(directory, [this](const std::string& path) {
+            return IsOtherFileOfTheJob(m_options, path);
+        });
     }
 
     const CliOptions& m_options;
@@ -1224,9 +1415,10 @@ class CommandLineBench {
     BenchApplication m_app;
     FILE* m_pLogFile = nullptr;
     LineStamps m_logStamps;
+    int m_nJob = 1;  // counted from 1; more than one only under --loop
+    bool m_bOutputsFailed = false;
     std::unique_ptr<PortLogFiles> m_pPortLogs = MakePortLogs();
     std::array<bool, kPortCount> m_bPortLogFailed{};
-    bool m_bOutputsFailed = false;
     int m_nSignal = 0;
     uint64_t m_qwExpectedBytes = 0;
     std::optional<std::chrono::steady_clock::time_point> m_jobStart;
@@ -1257,8 +1449,8 @@ int main(int argc, char** argv) {
     if (options.listDevices) {
         return ListDevices(options);
     }
-    if (options.json) {
-        PrintError("--json goes with --list-devices");
+    if (options.json && !options.check) {
+        PrintError("--json goes with --list-devices or --check");
         return kExitBadArguments;
     }
     std::vector<HandsetFaults> faults;
