@@ -152,7 +152,7 @@ uint32_t BenchDialog::LastStatusCode(int port) const {
 BenchSetup SimulatedBenchSetup(SimBus& bus, Clock& clock) {
     BenchSetup setup;
     // The simulator's transport is a file-handle transport, as tty nodes are.
-    setup.osPath = LinuxTransport::kTty;
+    setup.transportClass = TransportClass::kUsbInterface;
     setup.bControlSyncSoftware = false;
     setup.strSyncRecordPath.clear();
     setup.clock = &clock;
@@ -168,8 +168,7 @@ BenchApplication::BenchApplication(DialogView& view, WindowThread& window, Bench
     : m_view(view),
       m_setup(std::move(setup)),
       m_clock(m_setup.clock != nullptr ? *m_setup.clock : m_systemClock),
-      m_versions(m_setup.osPath),
-      m_syncHost(kDefaultSyncInstallDir, kDefaultPendingWaitHintMs, m_setup.strSyncRecordPath),
+      m_platform(MakePlatformHost(m_setup.transportClass, m_setup.strSyncRecordPath)),
       m_pDialog([&] {
           WorkerServices tuning;
           tuning.clock = &m_clock;
@@ -177,7 +176,7 @@ BenchApplication::BenchApplication(DialogView& view, WindowThread& window, Bench
           hooks.clock = &m_clock;
           hooks.osSetupLine = [this] { return m_host.OsSetupLine(); };
           hooks.topologyWarnings = m_setup.topologyWarnings;
-          if (m_setup.bControlSyncSoftware) {
+          if (m_setup.bControlSyncSoftware && m_platform.bSyncControl) {
               tuning.sync = &m_stopUnlessKeptOff;
               hooks.stopSyncSoftware = [this] { m_stopUnlessKeptOff.StopSyncSoftware(); };
               hooks.restartSyncSoftware = [this] { m_sync.RestartSyncSoftware(); };
@@ -185,10 +184,10 @@ BenchApplication::BenchApplication(DialogView& view, WindowThread& window, Bench
           hooks.portWorker = BenchDialog::PortTaggedWorker(DownloadWorkerHook(tuning));
           return std::make_unique<BenchDialog>(view, window, std::move(hooks));
       }()),
-      m_sync(m_setup.syncHost != nullptr ? *m_setup.syncHost : m_syncHost, *m_pDialog, m_debug,
-             m_clock, LinuxSyncSoftwareNames()),
+      m_sync(m_setup.syncHost != nullptr ? *m_setup.syncHost : *m_platform.syncHost, *m_pDialog,
+             *m_platform.debug, m_clock, m_platform.syncNames),
       m_stopUnlessKeptOff(m_sync, *m_pDialog, m_setup.syncSoftwareLeftRunning),
-      m_host(m_versions, m_strings, m_sync),
+      m_host(*m_platform.versions, m_strings, m_sync),
       m_deviceEvents(*m_pDialog) {}
 
 BenchApplication::~BenchApplication() {
@@ -204,9 +203,7 @@ bool BenchApplication::Start() {
     if (!m_host.DecideOs(*this)) {
         return false;
     }
-    // systemd, where it runs, is asked to stop and start units; the process walk is for hosts
-    // without it, whichever transport stands for the OS version.
-    m_sync.SetVistaOrLater(SystemdRunning() ? 1 : 0);
+    m_sync.SetVistaOrLater(m_platform.bServiceManager ? 1 : 0);
     for (int port = 0; port < kPortCount; ++port) {
         auto counter = std::make_unique<CountingTransport>(m_setup.makeTransport());
         m_pCounters[port] = counter.get();

@@ -13,11 +13,10 @@
 #include <string>
 #include <string_view>
 
+#include "app/platform_wiring.h"
 #include "app/startup_decisions.h"
 #include "app/sync_software_control.h"
 #include "engine/clock.h"
-#include "platform/linux/linux_host.h"
-#include "platform/linux/modem_manager_rules.h"
 #include "transport/usb_interface.h"
 #include "ui/morvane_dlg.h"
 
@@ -96,9 +95,9 @@ class BenchDialog final : public CMorvaneDlg {
 int PortOfLogEntry(std::string_view entry);
 
 struct BenchSetup {
-    // Which platform path the OS decision stands for: tty nodes take the file-handle transport's
-    // path, libusb the WinUSB one.
-    LinuxTransport osPath = LinuxTransport::kTty;
+    // The ports' transport class, which the OS decision stands for where the platform derives
+    // the version from it.
+    TransportClass transportClass = TransportClass::kUsbInterface;
     // Whether the host's sync software is stopped and restarted; a simulated bench leaves it
     // alone, since no real handset is there for it to claim.
     bool bControlSyncSoftware = true;
@@ -107,7 +106,7 @@ struct BenchSetup {
     SyncSoftwareUnlessKeptOff::LeftRunningReason syncSoftwareLeftRunning;
     // Where what was stopped is recorded until it is started again; a start finds there what a
     // run that died left stopped, and starts it. Empty: no record.
-    std::string strSyncRecordPath = kDefaultStopRecordPath;
+    std::string strSyncRecordPath = DefaultStopRecordPath();
     // The sync software's host; this system's own when null.
     SyncSoftwareHost* syncHost = nullptr;
     // Every pause of the window and the workers; real time when null.
@@ -158,10 +157,8 @@ class BenchApplication final : private StartupWindow {
     const BenchSetup m_setup;
     SystemClock m_systemClock;
     Clock& m_clock;
-    LinuxOsVersionProvider m_versions;
+    PlatformHost m_platform;
     StringTable m_strings;
-    LinuxSyncSoftwareHost m_syncHost;
-    StderrDebugOutput m_debug;
     std::unique_ptr<BenchDialog> m_pDialog;
     SyncSoftwareControl m_sync;
     SyncSoftwareUnlessKeptOff m_stopUnlessKeptOff;

@@ -48,7 +48,8 @@ std::string DeviceListJson(const std::vector<ListedDevice>& devices) {
 
 BenchSetup DeviceBenchSetup(DeviceSource& devices, bool keepSyncSoftware) {
     BenchSetup setup;
-    setup.osPath = devices.FileHandleTransport() ? LinuxTransport::kTty : LinuxTransport::kLibusb;
+    setup.transportClass = devices.FileHandleTransport() ? TransportClass::kUsbInterface
+                                                         : TransportClass::kWinUsbInterface;
     setup.bControlSyncSoftware = !keepSyncSoftware;
     setup.syncSoftwareLeftRunning = [&devices] { return devices.SyncSoftwareLeftRunning(); };
     setup.makeTransport = [&devices] { return devices.MakeTransport(); };

@@ -8,8 +8,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include <unistd.h>
-
 #include "app/log_text.h"
 #include "images/format_entry.h"
 #include "ui/terminal_view.h"
@@ -32,12 +30,14 @@ std::string IsoTime(WallTime time) {
     const auto sinceEpoch = time.time_since_epoch();
     const auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
     const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds);
-    const std::time_t whole = static_cast<std::time_t>(seconds.count());
-    std::tm utc{};
-    gmtime_r(&whole, &utc);
-    char text[32] = {};
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    return FormatEntry("%s.%03dZ", text, static_cast<int>(millis.count()));
+    const auto days = std::chrono::floor<std::chrono::days>(seconds);
+    const std::chrono::year_month_day date{std::chrono::sys_days(days)};
+    const std::chrono::hh_mm_ss clock(seconds - days);
+    return FormatEntry(
+        "%04d-%02u-%02uT%02d:%02d:%02lld.%03dZ", static_cast<int>(date.year()),
+        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+        static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+        static_cast<long long>(clock.seconds().count()), static_cast<int>(millis.count()));
 }
 
 std::string LineStamps::Apply(std::string_view text, WallTime now) {
@@ -131,32 +131,6 @@ nlohmann::json ReportJson(const JobReport& report) {
         json["error"] = text(report.strError);
     }
     return json;
-}
-
-bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error) {
-    const std::string temporary =
-        FormatEntry("%s.%d.tmp", path.c_str(), static_cast<int>(getpid()));
-    FILE* file = std::fopen(temporary.c_str(), "w");
-    const bool written = file != nullptr &&
-                         std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
-                         std::fflush(file) == 0 && fsync(fileno(file)) == 0;
-    const int writeErrno = errno;
-    if (file != nullptr && std::fclose(file) != 0 && written) {
-        error = "cannot write '" + temporary + "': " + std::strerror(errno);
-        std::remove(temporary.c_str());
-        return false;
-    }
-    if (!written) {
-        error = "cannot write '" + temporary + "': " + std::strerror(writeErrno);
-        std::remove(temporary.c_str());
-        return false;
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = "cannot rename '" + temporary + "' to '" + path + "': " + std::strerror(errno);
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
 }
 
 std::string PortLogFileName(int port, const std::string& device) {

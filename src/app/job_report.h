@@ -91,10 +91,6 @@ std::string Hex32(uint32_t value);
 // Every text in UTF-8 (log_text.h), so that any bytes an image carries can be written.
 nlohmann::json ReportJson(const JobReport& report);
 
-// Writes `text` to a temporary file beside `path` and renames it over `path`, so the file is
-// either the old one or the whole new one. False with a reason.
-bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error);
-
 // "port3-SIM3.log"; characters a file name should not carry become '_'.
 std::string PortLogFileName(int port, const std::string& device);
 // The port logs of a job, one file per port in a folder, written as the lines come (in UTF-8, the

@@ -1,11 +1,9 @@
 #include "app/log_text.h"
 
-#include <iconv.h>
-
-#include <cerrno>
 #include <cstdint>
 
 #include "images/format_entry.h"
+#include "platform/system.h"
 
 namespace varnel {
 
@@ -56,56 +54,20 @@ bool IsUtf8(std::string_view text) {
     return true;
 }
 
-class Cp949Decoder {
-  public:
-    Cp949Decoder() : m_handle(iconv_open("UTF-8", "CP949")) {}
-    ~Cp949Decoder() {
-        if (Ready()) {
-            iconv_close(m_handle);
+// Decodes all of `text`; a byte that does not start a CP949 character becomes "\xNN".
+std::string DecodeCp949(std::string_view text) {
+    std::string out;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t taken = DecodeCp949Prefix(text.substr(at), out);
+        if (taken == 0) {
+            out += FormatEntry("\\x%02X", static_cast<uint8_t>(text[at]));
+            ++at;
         }
+        at += taken;
     }
-    Cp949Decoder(const Cp949Decoder&) = delete;
-    Cp949Decoder& operator=(const Cp949Decoder&) = delete;
-
-    // Decodes all of `text`; a byte that does not start a CP949 character becomes "\xNN".
-    std::string Decode(std::string_view text) {
-        std::string out;
-        size_t at = 0;
-        while (at < text.size()) {
-            const size_t taken = Ready() ? DecodeSome(text.substr(at), out) : 0;
-            if (taken == 0) {
-                out += FormatEntry("\\x%02X", static_cast<uint8_t>(text[at]));
-                ++at;
-            }
-            at += taken;
-        }
-        return out;
-    }
-
-  private:
-    bool Ready() const { return m_handle != reinterpret_cast<iconv_t>(-1); }
-
-    // Converts from the start of `text` up to the first byte iconv cannot take; how many bytes
-    // were taken.
-    size_t DecodeSome(std::string_view text, std::string& out) {
-        iconv(m_handle, nullptr, nullptr, nullptr, nullptr);
-        char* in = const_cast<char*>(text.data());
-        size_t inLeft = text.size();
-        char buffer[256];
-        for (;;) {
-            char* outPtr = buffer;
-            size_t outLeft = sizeof buffer;
-            const size_t result = iconv(m_handle, &in, &inLeft, &outPtr, &outLeft);
-            out.append(buffer, sizeof buffer - outLeft);
-            if (result != static_cast<size_t>(-1) || errno != E2BIG) {
-                break;
-            }
-        }
-        return text.size() - inLeft;
-    }
-
-    iconv_t m_handle;
-};
+    return out;
+}
 
 }  // namespace
 
@@ -113,8 +75,7 @@ std::string LogTextToUtf8(std::string_view text) {
     if (IsUtf8(text)) {
         return std::string(text);
     }
-    thread_local Cp949Decoder decoder;
-    return decoder.Decode(text);
+    return DecodeCp949(text);
 }
 
 }  // namespace varnel

@@ -19,4 +19,8 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b);
 // the last '#' of the rest. Empty when the path has no '#'.
 std::string DeviceNameFromPath(std::string_view path);
 
+// Where a Linux bench finds its handsets' ttys unless told otherwise: the system's own, through
+// udev.
+inline constexpr char kDefaultTtyDirectory[] = "/dev/serial/by-id";
+
 }  // namespace varnel

@@ -1,15 +1,13 @@
 // varnel-cli: the bench from a terminal. The main window's logic runs behind a terminal view:
 // images and option boxes are chosen through the window's own handlers, Detect is pressed,
 // handsets attach as they arrive and the job runs as it does in the window. The handsets are
-// simulated in the process, or real ones on tty nodes or USB (libusb). See --help.
+// simulated in the process, or real ones on tty nodes or USB (libusb), or on Windows on COM ports
+// and device interfaces. See --help.
 //
 // Exit status: 0 every attached port finished; 1 a port failed or no handset attached; 2 bad
 // arguments or an image that failed its checks; 3 fewer handsets than --ports attached; 128 + N
 // ended by signal N (SIGINT, SIGTERM, SIGHUP). A --loop ends on the worst of its jobs (1, then
 // 3, then 0), or 128 + N when a signal ended a job.
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
@@ -38,19 +36,20 @@
 #include "app/job_loop.h"
 #include "app/job_report.h"
 #include "app/log_text.h"
+#include "app/platform_wiring.h"
 #include "app/program_arguments.h"
 #include "app/version.h"
 #include "engine/attach.h"
 #include "engine/download_job.h"
 #include "engine/protocol.h"
+#include "images/bounded_file.h"
 #include "images/bytesum.h"
 #include "images/csc_image.h"
 #include "images/format_entry.h"
 #include "images/image_file.h"
 #include "images/language_table.h"
 #include "images/sha256.h"
-#include "platform/linux/fd_util.h"
-#include "platform/linux/linux_devices.h"
+#include "platform/system.h"
 #include "sim/fault_names.h"
 #include "sim/sim_bus.h"
 #include "sim/virtual_handset.h"
@@ -142,6 +141,7 @@ struct CliOptions {
     std::string transport = "sim";
     std::string ttyDir = kDefaultTtyDirectory;
     std::vector<std::string> usbIds;
+    std::vector<std::string> comPorts;
     bool attachPresent = false;
     bool keepSyncSoftware = false;
     bool listDevices = false;
@@ -240,12 +240,18 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
                    "with --simulate, every pause runs N times faster (1)")
         ->type_name("N")
         ->check(Quiet(CLI::Range(1, 1000)));
-    app.add_option("--transport", options.transport, "sim, tty or libusb (default sim)")
-        ->type_name("sim|tty|libusb")
-        ->check(Quiet(CLI::IsMember({"sim", "tty", "libusb"})));
+    const std::string fileHandle = kFileHandleTransportName;
+    const std::string usb = kUsbTransportName;
+    app.add_option("--transport", options.transport,
+                   "sim, " + fileHandle + " or " + usb + " (default sim)")
+        ->type_name("sim|" + fileHandle + "|" + usb)
+        ->check(Quiet(CLI::IsMember({std::string("sim"), fileHandle, usb})));
     app.add_option("--tty-dir", options.ttyDir,
                    std::string("directory of the tty nodes (") + kDefaultTtyDirectory + ")")
         ->type_name("DIR");
+    app.add_option("--com", options.comPorts,
+                   "with --transport file: try COM port NAME too, e.g. COM5 (repeatable)")
+        ->type_name("NAME");
     app.add_option("--usb-id", options.usbIds,
                    "boot-loader USB id, besides " + std::string(kUsbIdsVariable) + " (repeatable)")
         ->type_name("VID:PID")
@@ -259,8 +265,9 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
                  "handsets plugged in before the start attach at Detect too");
     app.add_flag("--keep-sync-software", options.keepSyncSoftware,
                  "leave the host's sync software (ModemManager) running");
-    app.add_flag("--list-devices", options.listDevices,
-                 "list the matching devices present (--transport tty|libusb) and exit");
+    app.add_flag(
+        "--list-devices", options.listDevices,
+        "list the matching devices present (--transport " + fileHandle + "|" + usb + ") and exit");
     app.add_flag("--json", options.json, "with --list-devices or --check: print JSON");
     app.add_option("--device", options.devices,
                    "attach only this handset, by serial or USB port path (repeatable)")
@@ -313,7 +320,8 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
             options.simulatorOptions.push_back(name);
         }
     }
-    for (const char* name : {"--tty-dir", "--usb-id", "--attach-present", "--keep-sync-software"}) {
+    for (const char* name :
+         {"--tty-dir", "--com", "--usb-id", "--attach-present", "--keep-sync-software"}) {
         if (app.count(name) > 0) {
             options.deviceOptions.push_back(name);
         }
@@ -330,8 +338,8 @@ bool CheckWritableFile(const std::string& path, std::string& error) {
         return false;
     }
     if (fs::exists(path, code)) {
-        if (access(path.c_str(), W_OK) != 0) {
-            error = "cannot write '" + path + "': " + std::strerror(errno);
+        if (std::string reason; !MayWrite(path, reason)) {
+            error = "cannot write '" + path + "': " + reason;
             return false;
         }
         return true;
@@ -344,8 +352,8 @@ bool CheckWritableFile(const std::string& path, std::string& error) {
         error = "cannot write '" + path + "': no directory '" + parent.string() + "'";
         return false;
     }
-    if (access(parent.c_str(), W_OK) != 0) {
-        error = "cannot write '" + path + "': " + std::strerror(errno);
+    if (std::string reason; !MayWrite(parent.string(), reason)) {
+        error = "cannot write '" + path + "': " + reason;
         return false;
     }
     return true;
@@ -358,8 +366,8 @@ bool PrepareDirectory(const std::string& path, std::string& error) {
         error = "cannot make directory '" + path + "'";
         return false;
     }
-    if (access(path.c_str(), W_OK) != 0) {
-        error = "cannot write into '" + path + "': " + std::strerror(errno);
+    if (std::string reason; !MayWrite(path, reason)) {
+        error = "cannot write into '" + path + "': " + reason;
         return false;
     }
     return true;
@@ -382,6 +390,10 @@ bool CheckTransportOptions(const CliOptions& options, std::string& error) {
         return std::find(options.deviceOptions.begin(), options.deviceOptions.end(), option) !=
                options.deviceOptions.end();
     };
+    if (given("--com") && options.transport != "file") {
+        error = "--com does not go with the " + options.transport + " transport";
+        return false;
+    }
     if (given("--tty-dir") && !tty) {
         error = "--tty-dir does not go with the " + options.transport + " transport";
         return false;
@@ -399,10 +411,11 @@ bool CheckTransportOptions(const CliOptions& options, std::string& error) {
     return true;
 }
 
-LinuxDeviceOptions DeviceOptionsOf(const CliOptions& options) {
-    LinuxDeviceOptions devices;
-    devices.transport = options.transport == "tty" ? LinuxTransport::kTty : LinuxTransport::kLibusb;
+DeviceOptions DeviceOptionsOf(const CliOptions& options) {
+    DeviceOptions devices;
+    devices.bFileHandle = options.transport == kFileHandleTransportName;
     devices.strTtyDirectory = options.ttyDir;
+    devices.comPorts = options.comPorts;
     devices.usbIds = options.usbIds;
     return devices;
 }
@@ -410,7 +423,8 @@ LinuxDeviceOptions DeviceOptionsOf(const CliOptions& options) {
 // --list-devices: what the transport would find now; nothing is written to any device.
 int ListDevices(const CliOptions& options) {
     if (options.transport == "sim" || !options.simulatorOptions.empty()) {
-        PrintError("--list-devices lists real devices: give --transport tty or libusb");
+        PrintError(std::string("--list-devices lists real devices: give --transport ") +
+                   kFileHandleTransportName + " or " + kUsbTransportName);
         return kExitBadArguments;
     }
     std::string error;
@@ -418,13 +432,13 @@ int ListDevices(const CliOptions& options) {
         PrintError(error);
         return kExitBadArguments;
     }
-    LinuxDevices devices(DeviceOptionsOf(options),
-                         [](const std::string& text) { PrintError(text); });
-    if (!devices.Prepare(error)) {
+    const std::unique_ptr<DeviceSource> devices = MakeDeviceSource(
+        DeviceOptionsOf(options), [](const std::string& text) { PrintError(text); });
+    if (!devices->Prepare(error)) {
         PrintError(error);
         return kExitFailed;
     }
-    const std::vector<ListedDevice> listed = devices.ListPresent(nullptr);
+    const std::vector<ListedDevice> listed = devices->ListPresent(nullptr);
     std::cout << (options.json ? DeviceListJson(listed) : DeviceListText(listed)) << std::flush;
     return kExitFinished;
 }
@@ -688,28 +702,26 @@ class SimulatedHandsets {
     bool m_bStop = false;
 };
 
-int TerminalColumns() {
-    winsize size{};
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
-    }
-    return 80;
+int StatusColumns() {
+    const int columns = TerminalColumns();
+    return columns > 0 ? columns : 80;
 }
 
 // With the events on standard output, the main log goes to standard error.
 TerminalStreams StandardStreams(bool eventsOnStdout) {
     TerminalStreams streams;
-    const bool statusTerminal = isatty(STDERR_FILENO) != 0;
+    const bool statusTerminal = IsTerminal(StandardStream::kError);
     streams.bLiveProgress = statusTerminal;
     if (eventsOnStdout) {
         streams.log = stderr;
     }
-    streams.bLogOnTerminal = statusTerminal && (eventsOnStdout || isatty(STDOUT_FILENO) != 0);
-    streams.bInteractive = statusTerminal && isatty(STDIN_FILENO) != 0;
+    streams.bLogOnTerminal =
+        statusTerminal && (eventsOnStdout || IsTerminal(StandardStream::kOutput));
+    streams.bInteractive = statusTerminal && IsTerminal(StandardStream::kInput);
     const char* noColour = std::getenv("NO_COLOR");
     streams.bColours = noColour == nullptr || *noColour == '\0';
     streams.bPlainProgress = !statusTerminal;
-    streams.columns = TerminalColumns;
+    streams.columns = StatusColumns;
     streams.logText = LogTextToUtf8;
     return streams;
 }
@@ -893,12 +905,12 @@ class CommandLineBench {
                           [](const ReportPort& port) { return port.strState == "failed"; }));
     }
 
-    std::unique_ptr<LinuxDevices> MakeDevices() {
+    std::unique_ptr<DeviceSource> MakeDevices() {
         if (m_options.transport == "sim" || m_options.check) {
             return nullptr;
         }
-        return std::make_unique<LinuxDevices>(DeviceOptionsOf(m_options),
-                                              WindowMessageBox(m_view, m_loop, kProgram));
+        return MakeDeviceSource(DeviceOptionsOf(m_options),
+                                WindowMessageBox(m_view, m_loop, kProgram));
     }
 
     BenchSetup Setup() {
@@ -1411,7 +1423,7 @@ class CommandLineBench {
     SimBus m_bus;
     SimulatedHandsets m_handsets;
     // The real devices; null on a simulated bench.
-    std::unique_ptr<LinuxDevices> m_pDevices;
+    std::unique_ptr<DeviceSource> m_pDevices;
     BenchApplication m_app;
     FILE* m_pLogFile = nullptr;
     LineStamps m_logStamps;
@@ -1426,18 +1438,6 @@ class CommandLineBench {
     JobReport m_report;
     JobEvents m_events;
 };
-
-void CatchInterrupts() {
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    // No SA_RESTART: a question waiting for its answer ends at the interrupt.
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaction(signal, &action, nullptr);
-    }
-    // Output closed early (a pager quit) makes writes fail instead of ending the job mid-way.
-    std::signal(SIGPIPE, SIG_IGN);
-}
 
 }  // namespace
 
@@ -1466,7 +1466,7 @@ int main(int argc, char** argv) {
     timeouts.commandReplyMs = static_cast<uint32_t>(options.replyLimit * 1000);
     timeouts.longOperationMs = static_cast<uint32_t>(options.longReplyLimit * 1000);
     SetProtocolTimeouts(timeouts);
-    CatchInterrupts();
+    CatchEndRequests(OnSignal);
     CommandLineBench bench(options, faults);
     return bench.Run();
 }

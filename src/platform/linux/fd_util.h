@@ -56,9 +56,4 @@ SteadyTime DeadlineAfter(uint32_t milliseconds);
 // the last poll() (0 on time-out, -1 on an error other than EINTR).
 int PollUntil(pollfd* fds, nfds_t count, SteadyTime deadline);
 
-// The whole of a small file, at most `limit` bytes; nullopt with `error` (naming the file) when
-// it cannot be read or is larger. `errno` is ENOENT after a missing file.
-std::optional<std::string> ReadBoundedFile(const std::string& path, size_t limit,
-                                           std::string& error);
-
 }  // namespace varnel

@@ -20,12 +20,11 @@
 #include <vector>
 
 #include "platform/linux/fd_util.h"
+#include "transport/device_path.h"
 #include "transport/usb_ids.h"
 #include "transport/usb_interface.h"
 
 namespace varnel {
-
-inline constexpr char kDefaultTtyDirectory[] = "/dev/serial/by-id";
 
 // Names of the entries in `directory` that may be device nodes, sorted; hidden entries (a
 // leading '.', as udev uses for links it is still making) are left out. Empty when the

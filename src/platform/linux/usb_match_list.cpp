@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <optional>
 
-#include "platform/linux/fd_util.h"
+#include "images/bounded_file.h"
 
 namespace varnel {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "images/bounded_file.h"
 #include "images/format_entry.h"
-#include "platform/linux/fd_util.h"
 
 namespace varnel {
 
