@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "images/utf8_path.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_transport.h"
 #include "support/image_dir.h"
@@ -237,6 +239,23 @@ TEST_F(Win32DialogTest, ModeSelectShowsAndHidesTheSmdControls) {
     EXPECT_TRUE(IsWindowVisible(Item(IDC_SMD_CHECK)));
     Choose(IDC_MODE_SELECT, 0);
     EXPECT_FALSE(IsWindowVisible(Item(IDC_SMD_PATH)));
+}
+
+TEST_F(Win32DialogTest, AnImageInAFolderNamedInHangulIsChosenAndWritten) {
+    const std::string folder = images_.Path() + "\\\xEC\x9D\xB4\xEB\xAF\xB8\xEC\xA7\x80";  // 이미지
+    ASSERT_TRUE(std::filesystem::create_directory(Utf8Path(folder)));
+    const std::string built = images_.Build("a.nb0", PdaSpec(30000));
+    const std::string path = folder + "\\a.nb0";
+    std::filesystem::rename(built, Utf8Path(path));
+
+    Drop({path});
+    EXPECT_EQ(Text(IDC_PDA_PATH), path);
+    ASSERT_TRUE(IsWindowEnabled(Item(IDC_DETECT))) << dlg_->MainLog();
+    Click(IDC_DETECT);
+    Plug("HS0");
+    Click(IDC_START_DOWNLOADING);
+    ASSERT_TRUE(PumpUntil([this] { return JobFinished(); })) << dlg_->MainLog();
+    EXPECT_EQ(Text(kPortCaptionIds[0]), "OK 0");
 }
 
 TEST_F(Win32DialogTest, EightHandsetsRunAWholeJobToBlueCaptionsAndFullBars) {
