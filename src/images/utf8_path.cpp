@@ -1,5 +1,8 @@
 #include "images/utf8_path.h"
 
+#include <exception>
+#include <string>
+
 namespace varnel {
 
 std::filesystem::path Utf8Path(std::string_view utf8) {
@@ -13,15 +16,6 @@ std::filesystem::path Utf8Path(std::string_view utf8) {
 #else
     // The names are bytes here: kept as they are, whatever their encoding.
     return std::filesystem::path(std::string(utf8));
-#endif
-}
-
-std::string Utf8Text(const std::filesystem::path& path) {
-#ifdef _WIN32
-    const std::u8string text = path.u8string();
-    return std::string(reinterpret_cast<const char*>(text.data()), text.size());
-#else
-    return path.string();
 #endif
 }
 

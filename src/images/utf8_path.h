@@ -4,7 +4,6 @@
 #pragma once
 
 #include <filesystem>
-#include <string>
 #include <string_view>
 
 namespace varnel {
@@ -12,7 +11,5 @@ namespace varnel {
 // The path `utf8` names; empty when the text is not UTF-8 where the system needs it to be (such a
 // path opens nothing).
 std::filesystem::path Utf8Path(std::string_view utf8);
-// A path as UTF-8 text.
-std::string Utf8Text(const std::filesystem::path& path);
 
 }  // namespace varnel
