@@ -18,6 +18,8 @@ check() { # check DESCRIPTION COMMAND...
 
 "$run" "$prefix" "$installer" /S "/D=$windows_folder" </dev/null
 check "the window program is installed" test -f "$folder/varnel-downloader.exe"
+check "the boot-loader driver file is beside the programs" \
+    cmp -s "$(dirname "$0")/varnel-bootloader.inf" "$folder/varnel-bootloader.inf"
 check "the uninstaller is installed" test -f "$folder/uninstall.exe"
 check "the installed program runs" \
     bash -c '"$0" "$1" "$2" --version </dev/null | grep -q "^varnel-downloader "' \
@@ -29,6 +31,7 @@ check "the uninstall entry is registered" bash -c \
 # _? runs the uninstaller where it is and waits for it (it cannot then remove itself).
 "$run" "$prefix" "$folder/uninstall.exe" /S "_?=$windows_folder" </dev/null
 check "the programs are removed" test ! -e "$folder/varnel-downloader.exe"
+check "the driver file is removed" test ! -e "$folder/varnel-bootloader.inf"
 check "the licence is removed" test ! -e "$folder/LICENSE.txt"
 check "the uninstall entry is removed" bash -c \
     '! "$0" "$1" reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VarnelDownloader" </dev/null >/dev/null 2>&1' \

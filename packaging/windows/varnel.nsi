@@ -1,7 +1,8 @@
-; The Windows installer of the download bench: the programs, a Start-menu entry and an
-; uninstaller. Built by packaging/windows/CMakeLists.txt:
+; The Windows installer of the download bench: the programs, the boot loader's driver file (shipped
+; only, not installed: the driver is unsigned), a Start-menu entry and an uninstaller. Built by
+; packaging/windows/CMakeLists.txt:
 ;   makensis -DVERSION=2.11 -DDOWNLOADER=path\varnel-downloader.exe [-DCLI=path\varnel-cli.exe]
-;            -DLICENSE=path\LICENSE -DOUTFILE=setup.exe varnel.nsi
+;            -DINF=path\varnel-bootloader.inf -DLICENSE=path\LICENSE -DOUTFILE=setup.exe varnel.nsi
 ; Silent use: setup.exe /S [/D=folder]; uninstall.exe /S.
 ; A 64-bit installer: it starts on 64-bit Windows only, as the programs do.
 Target amd64-unicode
@@ -15,6 +16,7 @@ OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\${PRODUCT}"
 RequestExecutionLevel admin
 ShowInstDetails show
+CompletedText "Completed. The boot-loader driver file varnel-bootloader.inf is in the install folder."
 
 LicenseData "${LICENSE}"
 Page license
@@ -33,6 +35,7 @@ Section "Programs"
 !ifdef CLI
   File "/oname=varnel-cli.exe" "${CLI}"
 !endif
+  File "/oname=varnel-bootloader.inf" "${INF}"
   File "/oname=LICENSE.txt" "${LICENSE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
@@ -50,6 +53,7 @@ Section "Programs"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  DetailPrint "The boot-loader driver file is $INSTDIR\varnel-bootloader.inf (not installed)."
 SectionEnd
 
 Function un.onInit
@@ -63,6 +67,7 @@ Section "Uninstall"
   RMDir "$SMPROGRAMS\${PRODUCT}"
   Delete "$INSTDIR\varnel-downloader.exe"
   Delete "$INSTDIR\varnel-cli.exe"
+  Delete "$INSTDIR\varnel-bootloader.inf"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"

@@ -5,13 +5,15 @@
 #include <exception>
 #include <limits>
 
+#include "images/utf8_path.h"
+
 namespace varnel {
 
 bool ImageFile::Open(const std::string& path) {
     Close();
     // Unbuffered: this class keeps its own buffer and large reads go straight to the caller.
     stream_.rdbuf()->pubsetbuf(nullptr, 0);
-    stream_.open(path, std::ios::binary | std::ios::in);
+    stream_.open(Utf8Path(path), std::ios::binary | std::ios::in);
     if (!stream_.is_open()) {
         return false;
     }

@@ -16,6 +16,7 @@
 #include "images/image_globals.h"
 #include "images/image_reader.h"
 #include "images/integrated_image.h"
+#include "images/utf8_path.h"
 #include "ui/control_ids.h"
 #include "ui/morvane_dlg.h"
 
@@ -138,7 +139,7 @@ const Extension* DroppedExtension(std::string_view name) {
 std::string StoredDialogPath(const std::string& chosen) {
     std::string lower = AsciiCase(chosen, false);
     std::error_code error;
-    if (lower == chosen || std::filesystem::equivalent(chosen, lower, error)) {
+    if (lower == chosen || std::filesystem::equivalent(Utf8Path(chosen), Utf8Path(lower), error)) {
         return lower;
     }
     return chosen;
@@ -146,7 +147,7 @@ std::string StoredDialogPath(const std::string& chosen) {
 
 bool IsRegularFile(const std::string& path) {
     std::error_code error;
-    return std::filesystem::is_regular_file(path, error);
+    return std::filesystem::is_regular_file(Utf8Path(path), error);
 }
 
 bool SumSingleTelvik(CMorvaneDlg& dlg, ImageFile& file, const std::string& path) {

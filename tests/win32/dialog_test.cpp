@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "images/utf8_path.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_transport.h"
 #include "support/image_dir.h"
@@ -20,10 +22,12 @@
 #include "tests/ui/test_window.h"
 #include "ui/control_ids.h"
 #include "ui/morvane_dlg.h"
+#include "ui/win32/registry_choice_store.h"
 #include "ui/win32/resource.h"
 #include "ui/win32/win32_main_dialog.h"
 #include "ui/win32/win32_text.h"
 #include "ui/win32/win32_window_thread.h"
+#include "ui/window_choices.h"
 #include "win32/window_picture.h"
 
 namespace varnel::test {
@@ -237,6 +241,57 @@ TEST_F(Win32DialogTest, ModeSelectShowsAndHidesTheSmdControls) {
     EXPECT_TRUE(IsWindowVisible(Item(IDC_SMD_CHECK)));
     Choose(IDC_MODE_SELECT, 0);
     EXPECT_FALSE(IsWindowVisible(Item(IDC_SMD_PATH)));
+}
+
+TEST_F(Win32DialogTest, AnImageInAFolderNamedInHangulIsChosenAndWritten) {
+    const std::string folder = images_.Path() + "\\\xEC\x9D\xB4\xEB\xAF\xB8\xEC\xA7\x80";  // 이미지
+    ASSERT_TRUE(std::filesystem::create_directory(Utf8Path(folder)));
+    const std::string built = images_.Build("a.nb0", PdaSpec(30000));
+    const std::string path = folder + "\\a.nb0";
+    std::filesystem::rename(built, Utf8Path(path));
+
+    Drop({path});
+    EXPECT_EQ(Text(IDC_PDA_PATH), path);
+    ASSERT_TRUE(IsWindowEnabled(Item(IDC_DETECT))) << dlg_->MainLog();
+    Click(IDC_DETECT);
+    Plug("HS0");
+    Click(IDC_START_DOWNLOADING);
+    ASSERT_TRUE(PumpUntil([this] { return JobFinished(); })) << dlg_->MainLog();
+    EXPECT_EQ(Text(kPortCaptionIds[0]), "OK 0");
+}
+
+// What the operator chose, kept in the registry as the window closes, comes back in the next one.
+TEST_F(Win32DialogTest, ChoicesKeptInTheRegistryAsTheWindowClosesComeBackInTheNext) {
+    const wchar_t kKey[] = L"Software\\Varnel\\DownloaderTest";
+    RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
+    RegistryChoiceStore store(kKey);
+    Choose(IDC_MODE_SELECT, 1);
+    ImageSpec smdSpec;
+    smdSpec.format = ImageFormat::kSmd;
+    const std::string smd = images_.Build("a.smd", smdSpec);
+    Drop({smd});
+    Click(IDC_SMD_CHECK);
+    const std::vector<std::string> slots = {"1=SIM0", "2=SIM1"};
+    window_->SetClosingListener(
+        [&] { WriteChoices(store, RememberedChoices(CurrentChoices(window_->View()), slots)); });
+    SendMessageW(Dialog(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(window_->IsClosed());
+
+    Win32MainDialog next;
+    CMorvaneDlg dlg(next.View(), watched_, TestWindowHooks(clock_));
+    next.Attach(dlg);
+    next.InitWindow();
+    dlg.InitDialogState();
+    const RememberedChoices read = ReadChoices(store);
+    ApplyChoices(read, dlg, next.View());
+    EXPECT_EQ(SendDlgItemMessageW(next.Handle(), IDC_MODE_SELECT, CB_GETCURSEL, 0, 0), 1);
+    EXPECT_EQ(SendDlgItemMessageW(next.Handle(), IDC_SMD_CHECK, BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(WindowText(GetDlgItem(next.Handle(), IDC_SMD_PATH)), smd);
+    EXPECT_TRUE(dlg.IsSelected(kKindSmd));
+    EXPECT_EQ(read.slotMap, slots);
+    dlg.Shutdown();
+    next.Detach();
+    RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
 }
 
 TEST_F(Win32DialogTest, EightHandsetsRunAWholeJobToBlueCaptionsAndFullBars) {

@@ -19,9 +19,11 @@
 #include "sim/sim_transport.h"
 #include "sim/virtual_handset.h"
 #include "ui/morvane_dlg.h"
+#include "ui/win32/registry_choice_store.h"
 #include "ui/win32/resource.h"
 #include "ui/win32/win32_main_dialog.h"
 #include "ui/win32/win32_window_thread.h"
+#include "ui/window_choices.h"
 
 namespace varnel {
 namespace {
@@ -157,6 +159,16 @@ int Run(const Arguments& arguments) {
     window.SetDetectListener([&handsets] { handsets.PlugAfterDetect(); });
     window.InitWindow();
     dlg.InitDialogState();
+    // The choices of the last run, kept again as the window closes.
+    RegistryChoiceStore store;
+    RememberedChoices choices = ReadChoices(store);
+    ApplyChoices(choices, dlg, window.View());
+    if (std::string error; choices.slotMap && !ApplySlotMap(*choices.slotMap, dlg, error)) {
+        Print(stderr, std::string(kProgram) + ": slots/map setting ignored: " + error + "\n");
+    }
+    window.SetClosingListener([&] {
+        WriteChoices(store, RememberedChoices(CurrentChoices(window.View()), choices.slotMap));
+    });
     WindowDeviceEvents events(dlg);
     bus.AddListener(&events);
     ShowWindow(window.Handle(), SW_SHOW);

@@ -340,7 +340,8 @@ void QtMainWindow::StartOver() {
         return;
     }
     m_pDlg->ResetAll();
-    SelectImages(m_jobImages, *m_pDlg, *m_pView);
+    QtChoiceWindow choiceWindow(*this);
+    SelectImages(m_jobImages, *m_pDlg, choiceWindow);
     // A click, so that whatever else listens to Detect (the arrival of simulated handsets,
     // handsets already plugged in) runs as it does for the operator's.
     qobject_cast<QAbstractButton*>(m_pView->Control(IDC_DETECT))->click();

@@ -1,12 +1,10 @@
 #include "ui/qt/window_choices.h"
 
 #include <QCommandLineParser>
-#include <QFileInfo>
+#include <QFile>
 #include <QSettings>
 #include <filesystem>
 
-#include "ui/control_ids.h"
-#include "ui/morvane_dlg.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_text.h"
 
@@ -14,68 +12,47 @@ namespace varnel {
 
 namespace {
 
-struct ImageChoice {
-    const char* name;  // option and settings key
-    int selectionKind;
-    const char* help;
-};
-// Indexed by image kind.
-constexpr ImageChoice kImageChoices[kImageKindCount] = {
-    {"eboot", kSelectEboot, "EBoot image (.eb0)."},
-    {"pda", kSelectPda, "PDA image (.nb0)."},
-    {"csc", kSelectCsc, "CSC image (.csc), single or multi."},
-    {"telvik", kSelectTelvik, "Telvik image (.mst, .msd or .sst)."},
-    {"phone", kSelectPhone, "Phone image (.bin)."},
-    {"smd", kSelectSmd, "SMD image (.smd); needs --mode smd."},
-    {"integrated", kSelectIntegrated, "Integrated image (.img)."},
-    {"contents", kSelectContents, "Contents image (.mct)."},
-};
-
-struct OptionChoice {
-    const char* name;
-    int id;
-    const char* caption;
-};
-// The boxes the operator can tick.
-constexpr OptionChoice kOptionChoices[] = {
-    {"keep-eboot-cfg", IDC_KEEP_EBOOT_CFG, "Keep Eboot CFG"},
-    {"erase-csc", IDC_ERASE_CSC, "Erase CSC"},
-    {"erase-nv-pda", IDC_ERASE_NV_PDA, "Erase NV PDA"},
-    {"set-priority-bit", IDC_SET_PRIORITY_BIT, "Set Priority Bit"},
-    {"skip-os-update", IDC_SKIP_OS_UPDATE, "Skip OS updating by Telvik image"},
-    {"preserve-contents", IDC_PRESERVE_CONTENTS, "Preserve device's contents"},
-    {"skip-boot-wait", IDC_SKIP_BOOT_WAIT, "Skip over waiting for booting completely"},
-    {"start-immediately", IDC_START_IMMEDIATELY, "Start downloading immediately"},
-    {"smd-check", IDC_SMD_CHECK, "SMD Check"},
-};
-
-constexpr const char* kModeNames[] = {"normal", "smd"};
 constexpr char kStartOverOption[] = "start-over";
 
-QString ImageKey(const ImageChoice& image) {
-    return QStringLiteral("images/") + QLatin1String(image.name);
-}
-QString OptionKey(const OptionChoice& option) {
-    return QStringLiteral("options/") + QLatin1String(option.name);
-}
+class QtSettingsStore final : public ChoiceStore {
+  public:
+    explicit QtSettingsStore(QSettings& settings) : m_settings(settings) {}
+
+    std::optional<std::string> Text(const std::string& key) override {
+        const QString name = QString::fromStdString(key);
+        if (!m_settings.contains(name)) {
+            return std::nullopt;
+        }
+        return m_settings.value(name).toString().toStdString();
+    }
+    std::optional<std::vector<std::string>> Lines(const std::string& key) override {
+        const QString name = QString::fromStdString(key);
+        if (!m_settings.contains(name)) {
+            return std::nullopt;
+        }
+        std::vector<std::string> lines;
+        for (const QString& line : m_settings.value(name).toStringList()) {
+            lines.push_back(line.toStdString());
+        }
+        return lines;
+    }
+    void SetText(const std::string& key, const std::string& value) override {
+        m_settings.setValue(QString::fromStdString(key), QString::fromStdString(value));
+    }
+    void SetLines(const std::string& key, const std::vector<std::string>& lines) override {
+        QStringList list;
+        for (const std::string& line : lines) {
+            list.append(QString::fromStdString(line));
+        }
+        m_settings.setValue(QString::fromStdString(key), list);
+    }
+    void Flush() override { m_settings.sync(); }
+
+  private:
+    QSettings& m_settings;
+};
 
 }  // namespace
-
-void WindowChoices::Overlay(const WindowChoices& other) {
-    for (int kind = 0; kind < kImageKindCount; ++kind) {
-        if (!other.images[kind].empty()) {
-            images[kind] = other.images[kind];
-        }
-    }
-    for (int id : other.checkedOptions) {
-        if (std::find(checkedOptions.begin(), checkedOptions.end(), id) == checkedOptions.end()) {
-            checkedOptions.push_back(id);
-        }
-    }
-    mode = other.mode ? other.mode : mode;
-    startOver = other.startOver ? other.startOver : startOver;
-    slotMap = other.slotMap ? other.slotMap : slotMap;
-}
 
 std::unique_ptr<QSettings> OpenWindowSettings() {
     return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
@@ -84,59 +61,36 @@ std::unique_ptr<QSettings> OpenWindowSettings() {
 }
 
 WindowChoices ReadWindowChoices(QSettings& settings) {
-    WindowChoices choices;
-    for (int kind = 0; kind < kImageKindCount; ++kind) {
-        choices.images[kind] =
-            QFile::encodeName(settings.value(ImageKey(kImageChoices[kind])).toString())
-                .toStdString();
-    }
-    for (const OptionChoice& option : kOptionChoices) {
-        if (settings.value(OptionKey(option)).toBool()) {
-            choices.checkedOptions.push_back(option.id);
+    QtSettingsStore store(settings);
+    RememberedChoices remembered = ReadChoices(store);
+    WindowChoices choices(remembered);
+    if (remembered.slotMap) {
+        choices.slotMap.emplace();
+        for (const std::string& line : *remembered.slotMap) {
+            choices.slotMap->append(QString::fromStdString(line));
         }
-    }
-    bool valid = false;
-    const int mode = settings.value(QStringLiteral("mode")).toInt(&valid);
-    if (valid && mode >= 0 && mode < static_cast<int>(std::size(kModeNames))) {
-        choices.mode = mode;
-    }
-    if (settings.contains(QStringLiteral("startOver"))) {
-        choices.startOver = settings.value(QStringLiteral("startOver")).toBool();
-    }
-    if (settings.contains(QStringLiteral("slots/map"))) {
-        choices.slotMap = settings.value(QStringLiteral("slots/map")).toStringList();
     }
     return choices;
 }
 
 void WriteWindowChoices(QSettings& settings, const WindowChoices& choices) {
-    for (int kind = 0; kind < kImageKindCount; ++kind) {
-        settings.setValue(ImageKey(kImageChoices[kind]),
-                          QFile::decodeName(QByteArray::fromStdString(choices.images[kind])));
-    }
-    for (const OptionChoice& option : kOptionChoices) {
-        const bool checked = std::find(choices.checkedOptions.begin(), choices.checkedOptions.end(),
-                                       option.id) != choices.checkedOptions.end();
-        settings.setValue(OptionKey(option), checked);
-    }
-    if (choices.mode) {
-        settings.setValue(QStringLiteral("mode"), *choices.mode);
-    }
-    if (choices.startOver) {
-        settings.setValue(QStringLiteral("startOver"), *choices.startOver);
-    }
+    RememberedChoices remembered(choices);
     if (choices.slotMap) {
-        settings.setValue(QStringLiteral("slots/map"), *choices.slotMap);
+        remembered.slotMap.emplace();
+        for (const QString& line : *choices.slotMap) {
+            remembered.slotMap->push_back(line.toStdString());
+        }
     }
-    settings.sync();
+    QtSettingsStore store(settings);
+    WriteChoices(store, remembered);
 }
 
 void AddChoiceOptions(QCommandLineParser& parser) {
-    for (const ImageChoice& image : kImageChoices) {
+    for (const ImageChoice& image : kImageChoiceKeys) {
         parser.addOption(QCommandLineOption(QLatin1String(image.name),
                                             QString::fromUtf8(image.help), QStringLiteral("FILE")));
     }
-    for (const OptionChoice& option : kOptionChoices) {
+    for (const OptionChoice& option : kOptionChoiceKeys) {
         parser.addOption(QCommandLineOption(
             QLatin1String(option.name),
             QStringLiteral("Tick \"%1\".").arg(QString::fromUtf8(option.caption))));
@@ -151,27 +105,27 @@ void AddChoiceOptions(QCommandLineParser& parser) {
 bool ChoicesOfCommandLine(const QCommandLineParser& parser, WindowChoices& choices,
                           std::string& error) {
     for (int kind = 0; kind < kImageKindCount; ++kind) {
-        const QString name = QLatin1String(kImageChoices[kind].name);
+        const QString name = QLatin1String(kImageChoiceKeys[kind].name);
         if (parser.isSet(name)) {
             choices.images[kind] =
                 std::filesystem::absolute(QFile::encodeName(parser.value(name)).toStdString())
                     .string();
         }
     }
-    for (const OptionChoice& option : kOptionChoices) {
+    for (const OptionChoice& option : kOptionChoiceKeys) {
         if (parser.isSet(QLatin1String(option.name))) {
             choices.checkedOptions.push_back(option.id);
         }
     }
     if (parser.isSet(QStringLiteral("mode"))) {
         const QString mode = parser.value(QStringLiteral("mode"));
-        const auto* found = std::find_if(std::begin(kModeNames), std::end(kModeNames),
+        const auto* found = std::find_if(kModeChoiceNames.begin(), kModeChoiceNames.end(),
                                          [&](const char* name) { return mode == name; });
-        if (found == std::end(kModeNames)) {
+        if (found == kModeChoiceNames.end()) {
             error = "--mode takes normal or smd";
             return false;
         }
-        choices.mode = static_cast<int>(found - std::begin(kModeNames));
+        choices.mode = static_cast<int>(found - kModeChoiceNames.begin());
     }
     if (parser.isSet(QLatin1String(kStartOverOption))) {
         choices.startOver = true;
@@ -180,60 +134,33 @@ bool ChoicesOfCommandLine(const QCommandLineParser& parser, WindowChoices& choic
 }
 
 WindowChoices CurrentChoices(QtMainWindow& window) {
-    WindowChoices choices;
-    choices.images = ShownImages(window.View());
-    for (const OptionChoice& option : kOptionChoices) {
-        if (window.View().GetCheck(option.id)) {
-            choices.checkedOptions.push_back(option.id);
-        }
-    }
-    choices.mode = window.View().GetComboSelection(IDC_MODE_SELECT);
-    choices.startOver = window.StartOverAfterEachJob();
-    return choices;
+    QtChoiceWindow choiceWindow(window);
+    return WindowChoices(CurrentChoices(choiceWindow));
 }
 
-ImagePaths ShownImages(DialogView& view) {
-    ImagePaths images;
-    for (int kind = 0; kind < kImageKindCount; ++kind) {
-        images[kind] = view.GetText(kImagePathIds[kind]);
-    }
-    return images;
+void ApplyChoices(const DialogChoices& choices, CMorvaneDlg& dlg, QtMainWindow& window) {
+    QtChoiceWindow choiceWindow(window);
+    ApplyChoices(choices, dlg, choiceWindow);
 }
 
-void SelectImages(const ImagePaths& images, CMorvaneDlg& dlg, QtDialogView& view) {
-    for (int kind = 0; kind < kImageKindCount; ++kind) {
-        const std::string& path = images[kind];
-        if (path.empty() ||
-            !QFileInfo::exists(QFile::decodeName(QByteArray::fromStdString(path))) ||
-            view.Control(kImageButtonIds[kind])->isHidden()) {
-            continue;
-        }
-        const int selection = kImageChoices[kind].selectionKind;
-        if (dlg.IsSelected(kind)) {
-            dlg.OnImageButton(selection);  // a chosen image's button clears it first
-        }
-        view.SetNextChosenFile(path);
-        dlg.OnImageButton(selection);
-        view.SetNextChosenFile(std::nullopt);
-    }
+DialogView& QtChoiceWindow::View() {
+    return m_window.View();
 }
 
-void ApplyChoices(const WindowChoices& choices, CMorvaneDlg& dlg, QtMainWindow& window) {
-    QtDialogView& view = window.View();
-    if (choices.mode && *choices.mode != view.GetComboSelection(IDC_MODE_SELECT)) {
-        view.SetComboSelection(IDC_MODE_SELECT, *choices.mode);
-        dlg.OnModeSelect();
-    }
-    for (int id : choices.checkedOptions) {
-        if (!view.GetCheck(id) && view.IsControlEnabled(id)) {
-            view.SetCheck(id, true);
-            dlg.OnOptionCheck(id);
-        }
-    }
-    SelectImages(choices.images, dlg, view);
-    if (choices.startOver) {
-        window.SetStartOverAfterEachJob(*choices.startOver);
-    }
+bool QtChoiceWindow::IsControlShown(int id) {
+    return !m_window.View().Control(id)->isHidden();
+}
+
+void QtChoiceWindow::SetNextChosenFile(std::optional<std::string> path) {
+    m_window.View().SetNextChosenFile(std::move(path));
+}
+
+std::optional<bool> QtChoiceWindow::StartOverAfterEachJob() {
+    return m_window.StartOverAfterEachJob();
+}
+
+void QtChoiceWindow::SetStartOverAfterEachJob(bool startOver) {
+    m_window.SetStartOverAfterEachJob(startOver);
 }
 
 }  // namespace varnel

@@ -1,15 +1,12 @@
-// What the operator chose in the window (images, option boxes, Mode Select, starting over after
-// each job, the slot map), as it is remembered between runs and as the command line gives it.
+// The window's choices on Qt: remembered in QSettings, and given on the command line as
+// varnel-cli takes them.
 #pragma once
 
 #include <QStringList>
-#include <array>
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
 
-#include "engine/download_job.h"
+#include "ui/window_choices.h"
 
 class QCommandLineParser;
 class QSettings;
@@ -17,23 +14,9 @@ class QSettings;
 namespace varnel {
 
 class CMorvaneDlg;
-class DialogView;
-class QtDialogView;
 class QtMainWindow;
 
-using ImagePaths = std::array<std::string, kImageKindCount>;
-
-struct WindowChoices {
-    ImagePaths images;                // by image kind; empty: none
-    std::vector<int> checkedOptions;  // ids of the ticked option boxes
-    std::optional<int> mode;          // Mode Select index
-    std::optional<bool> startOver;
-    std::optional<QStringList> slotMap;  // "N=PORTPATH"
-
-    // `other`'s choices over these: its images, its mode and start-over when given, and its
-    // ticked boxes besides these.
-    void Overlay(const WindowChoices& other);
-};
+using WindowChoices = BasicWindowChoices<QStringList>;
 
 // The store the window remembers its choices in (the user's configuration directory).
 std::unique_ptr<QSettings> OpenWindowSettings();
@@ -48,14 +31,20 @@ bool ChoicesOfCommandLine(const QCommandLineParser& parser, WindowChoices& choic
 
 // What the window shows now; the slot map is not the window's and stays unset.
 WindowChoices CurrentChoices(QtMainWindow& window);
-// The images the path edits show, by image kind.
-ImagePaths ShownImages(DialogView& view);
-// Loads each named image (by image kind) as its button loads it, in place of one already chosen;
-// an image the window does not offer or whose file is gone is left out.
-void SelectImages(const ImagePaths& images, CMorvaneDlg& dlg, QtDialogView& view);
+void ApplyChoices(const DialogChoices& choices, CMorvaneDlg& dlg, QtMainWindow& window);
 
-// Mode first (it decides which images the window offers), then the boxes (with their warnings)
-// and the images.
-void ApplyChoices(const WindowChoices& choices, CMorvaneDlg& dlg, QtMainWindow& window);
+// The window's view and its "Start over after each job" box, as choices are applied to them.
+class QtChoiceWindow final : public ChoiceWindow {
+  public:
+    explicit QtChoiceWindow(QtMainWindow& window) : m_window(window) {}
+    DialogView& View() override;
+    bool IsControlShown(int id) override;
+    void SetNextChosenFile(std::optional<std::string> path) override;
+    std::optional<bool> StartOverAfterEachJob() override;
+    void SetStartOverAfterEachJob(bool startOver) override;
+
+  private:
+    QtMainWindow& m_window;
+};
 
 }  // namespace varnel

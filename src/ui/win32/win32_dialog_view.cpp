@@ -233,6 +233,9 @@ MessageResult Win32DialogView::MessageBox(std::string_view text, std::string_vie
 }
 
 std::optional<std::string> Win32DialogView::ChooseFile(std::string_view filter) {
+    if (m_nextChosenFile) {
+        return std::exchange(m_nextChosenFile, std::nullopt);
+    }
     const std::wstring filters = OpenFileFilter(filter);
     wchar_t fileName[MAX_PATH] = {};
     OPENFILENAMEW open{};
@@ -250,6 +253,11 @@ std::optional<std::string> Win32DialogView::ChooseFile(std::string_view filter) 
 
 void Win32DialogView::ShowLogWindow(const LogWindowData& log) {
     ShowLogDialog(m_hDlg, log);
+}
+
+bool Win32DialogView::IsControlShown(int id) {
+    // The control's own state: the dialog may not be shown yet.
+    return (GetWindowLongW(Control(id), GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
 void Win32DialogView::CloseWindow() {

@@ -13,10 +13,11 @@
 #include "ui/dialog_view.h"
 #include "ui/win32/color_static_st.h"
 #include "ui/win32/text_progress_ctrl.h"
+#include "ui/window_choices.h"
 
 namespace varnel {
 
-class Win32DialogView final : public DialogView {
+class Win32DialogView final : public DialogView, public ChoiceWindow {
   public:
     // Attaches the port captions and progress bars of `dialog`; `closeWindow` ends it.
     Win32DialogView(HWND dialog, std::function<void()> closeWindow);
@@ -52,6 +53,12 @@ class Win32DialogView final : public DialogView {
     void ShowLogWindow(const LogWindowData& log) override;
     void CloseWindow() override;
 
+    DialogView& View() override { return *this; }
+    bool IsControlShown(int id) override;
+    void SetNextChosenFile(std::optional<std::string> path) override {
+        m_nextChosenFile = std::move(path);
+    }
+
   private:
     HWND Control(int id) const { return GetDlgItem(m_hDlg, id); }
     // The port of a progress bar or caption id, or -1.
@@ -63,6 +70,7 @@ class Win32DialogView final : public DialogView {
     const std::function<void()> m_closeWindow;
     std::array<CTextProgressCtrl, kPortCount> m_ProgressBar;
     std::array<CColorStaticST, kPortCount> m_PortCaption;
+    std::optional<std::string> m_nextChosenFile;
 };
 
 // Scrolls a multi-line edit down by its line count, which brings its last line into view.

@@ -74,6 +74,7 @@ Win32MainDialog::Win32MainDialog(std::function<void()> onClosed)
 }
 
 Win32MainDialog::~Win32MainDialog() {
+    m_onClosing = nullptr;
     m_onClosed = nullptr;
     Destroy();
 }
@@ -81,6 +82,9 @@ Win32MainDialog::~Win32MainDialog() {
 void Win32MainDialog::Destroy() {
     if (m_hDlg == nullptr) {
         return;
+    }
+    if (m_onClosing) {
+        m_onClosing();
     }
     HWND dialog = std::exchange(m_hDlg, nullptr);
     DestroyWindow(dialog);

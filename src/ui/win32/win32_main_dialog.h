@@ -30,6 +30,9 @@ class Win32MainDialog {
     void Detach() { m_pDlg = nullptr; }
     // Runs after every Detect the operator presses (where simulated handsets are plugged in).
     void SetDetectListener(std::function<void()> listener) { m_onDetect = std::move(listener); }
+    // Runs when a close the logic agreed to is about to destroy the window (its controls are
+    // still there to read).
+    void SetClosingListener(std::function<void()> listener) { m_onClosing = std::move(listener); }
     bool IsClosed() const { return m_hDlg == nullptr; }
 
     // The title (string 57344), the about-box item of the system menu (string 101), the icon
@@ -53,6 +56,7 @@ class Win32MainDialog {
     CMorvaneDlg* m_pDlg = nullptr;
     std::function<void()> m_onClosed;
     std::function<void()> m_onDetect;
+    std::function<void()> m_onClosing;
 };
 
 // A string table entry of the program's resources, as UTF-8; empty when there is none.
