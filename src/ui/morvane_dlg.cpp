@@ -636,11 +636,13 @@ void CMorvaneDlg::DeselectImage(int imageKind) {
 }
 
 void CMorvaneDlg::OnOptionCheck(int id) {
+    // Every tick is stored at once: the next refresh of the controls from the stored values (an
+    // image choice, a drop) would otherwise clear a box the operator ticked.
+    UpdateData(true);
     for (const OptionWarning& warning : kOptionWarnings) {
         if (warning.id != id) {
             continue;
         }
-        UpdateData(true);
         if ((this->*warning.field).load() != 0) {
             m_view.MessageBox(warning.text, kWarningCaption, MessageIcon::kExclamation,
                               MessageButtons::kOk);

@@ -71,6 +71,12 @@ TEST_F(MainWindowTest, WarningShowsOnceWhenCheckedAndNotWhenUnchecked) {
     view.checks[IDC_ERASE_CSC] = true;
     dlg->OnOptionCheck(IDC_ERASE_CSC);
     EXPECT_EQ(view.messageBoxes.size(), 1u);
+    // A box without a warning is stored too, so the next refresh of the controls keeps it.
+    view.checks[IDC_SMD_CHECK] = true;
+    dlg->OnOptionCheck(IDC_SMD_CHECK);
+    dlg->ResetAll();
+    EXPECT_TRUE(view.checks[IDC_SMD_CHECK]);
+    EXPECT_EQ(dlg->m_bSmdCheck, 1);
 }
 
 TEST_F(MainWindowTest, DetectWithACscImageUnticksEraseCscAndStartsDetecting) {
