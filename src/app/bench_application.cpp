@@ -181,7 +181,8 @@ BenchApplication::BenchApplication(DialogView& view, WindowThread& window, Bench
               hooks.stopSyncSoftware = [this] { m_stopUnlessKeptOff.StopSyncSoftware(); };
               hooks.restartSyncSoftware = [this] { m_sync.RestartSyncSoftware(); };
           }
-          hooks.portWorker = BenchDialog::PortTaggedWorker(DownloadWorkerHook(tuning));
+          hooks.portWorker =
+              PlatformPortWorker(BenchDialog::PortTaggedWorker(DownloadWorkerHook(tuning)));
           return std::make_unique<BenchDialog>(view, window, std::move(hooks));
       }()),
       m_sync(m_setup.syncHost != nullptr ? *m_setup.syncHost : *m_platform.syncHost, *m_pDialog,

@@ -1,10 +1,13 @@
 #include "app/platform_wiring.h"
 
+#include "app/startup_decisions.h"
+
 #ifdef _WIN32
 #include <windows.h>
 // The debugger output interface has a method of this name.
 #undef OutputDebugString
 
+#include "platform/windows/win_host.h"
 #include "platform/windows/windows_devices.h"
 #else
 #include "platform/linux/linux_devices.h"
@@ -15,71 +18,41 @@ namespace varnel {
 
 #ifdef _WIN32
 
-namespace {
-
-// The ports' transport stands for the version, as on Linux, until the host's own version query
-// is wired here: the file-handle path is the one of major version 5.
-class TransportOsVersion final : public OsVersionProvider {
-  public:
-    explicit TransportOsVersion(TransportClass transportClass) : m_class(transportClass) {}
-    bool GetVersion(OsVersionInfo& version) override {
-        version.family = OsFamily::kWindows;
-        const bool fileHandle = m_class == TransportClass::kUsbInterface;
-        version.dwMajorVersion = fileHandle ? 5 : 6;
-        version.dwMinorVersion = fileHandle ? 1 : 0;
-        return true;
-    }
-
-  private:
-    const TransportClass m_class;
-};
-
-// No sync-software control on this system yet: every service and process call fails with
-// ERROR_CALL_NOT_IMPLEMENTED, and there is no stop record.
-class NoSyncSoftwareHost final : public SyncSoftwareHost {
-  public:
-    std::unique_ptr<ServiceManager> OpenServiceManager(uint32_t& error) override {
-        error = ERROR_CALL_NOT_IMPLEMENTED;
-        return nullptr;
-    }
-    void RunNetCommand(const std::string&) override {}
-    bool SnapshotProcesses(std::vector<ProcessEntry>&) override { return false; }
-    bool TerminateProcess(const ProcessEntry&) override { return false; }
-    bool StartProgram(const std::string&, const std::vector<std::string>&) override {
-        return false;
-    }
-    InstallDirRead ReadInstalledDir(std::string&) override { return InstallDirRead::kKeyFailed; }
-    char PathSeparator() const override { return '\\'; }
-    bool ReadStopRecord(std::string&) override { return false; }
-    bool WriteStopRecord(const std::string&) override { return false; }
-};
-
-class DebuggerOutput final : public DebugOutput {
-  public:
-    void OutputDebugString(std::string_view line) override {
-        OutputDebugStringA(std::string(line).c_str());
-    }
-};
-
-}  // namespace
-
 const char kFileHandleTransportName[] = "file";
 const char kUsbTransportName[] = "winusb";
 
 std::unique_ptr<DeviceSource> MakeDeviceSource(DeviceOptions options,
-                                               DeviceSource::MessageCallback) {
-    return std::make_unique<WindowsDevices>(options.bFileHandle, std::move(options.comPorts));
+                                               DeviceSource::MessageCallback showMessage) {
+    return std::make_unique<WindowsDevices>(options.bFileHandle, std::move(options.comPorts),
+                                            std::move(showMessage));
 }
 
 std::string DefaultStopRecordPath() {
-    return {};
+    return kStopRecordKey.strKey;
 }
 
-PlatformHost MakePlatformHost(TransportClass transportClass, const std::string&) {
+std::function<void(PortThreadParam&)> PlatformPortWorker(
+    std::function<void(PortThreadParam&)> body) {
+    return [body = std::move(body)](PortThreadParam& param) {
+        // The worker's own thread, raised before its first byte moves; the start gate has
+        // released every port together.
+        ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+        body(param);
+    };
+}
+
+PlatformHost MakePlatformHost(TransportClass, const std::string& stopRecordPath) {
     PlatformHost host;
-    host.versions = std::make_unique<TransportOsVersion>(transportClass);
-    host.syncHost = std::make_unique<NoSyncSoftwareHost>();
-    host.debug = std::make_unique<DebuggerOutput>();
+    // The version the kernel reports decides, not the ports' transport.
+    host.versions = std::make_unique<WinOsVersionProvider>();
+    host.syncHost = std::make_unique<WinSyncSoftwareHost>(
+        kSyncInstallKey, RegistryPlace{RegistryPlace::kCurrentUser, stopRecordPath});
+    host.debug = std::make_unique<WinDebugOutput>();
+    // Vista and later stop and start the sync software's services; XP ends its processes.
+    OsVersionInfo version;
+    host.bServiceManager =
+        host.versions->GetVersion(version) && DecideOsFromVersion(&version).bVistaOrLater == 1;
+    host.bSyncControl = true;
     return host;
 }
 
@@ -99,6 +72,11 @@ std::unique_ptr<DeviceSource> MakeDeviceSource(DeviceOptions options,
 
 std::string DefaultStopRecordPath() {
     return kDefaultStopRecordPath;
+}
+
+std::function<void(PortThreadParam&)> PlatformPortWorker(
+    std::function<void(PortThreadParam&)> body) {
+    return body;
 }
 
 PlatformHost MakePlatformHost(TransportClass transportClass, const std::string& stopRecordPath) {

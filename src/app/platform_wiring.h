@@ -2,10 +2,12 @@
 // handsets and the host behind the start-up decisions and the sync-software control.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/download_job.h"
 #include "engine/host_startup.h"
 #include "engine/os_version.h"
 #include "engine/sync_software_host.h"
@@ -44,11 +46,18 @@ struct PlatformHost {
     bool bSyncControl = false;
 };
 
-// Where what was stopped is recorded until it is started again; empty for no record.
+// Where what was stopped is recorded until it is started again; empty for no record. A file on
+// Linux; on Windows a volatile key under HKEY_CURRENT_USER.
 std::string DefaultStopRecordPath();
 
-// `transportClass` stands for the OS version where the platform derives it from the transport;
+// `transportClass` stands for the OS version where the platform derives it from the transport
+// (Linux); Windows reads its real version;
 // `stopRecordPath` is where what was stopped is recorded (empty: no record).
 PlatformHost MakePlatformHost(TransportClass transportClass, const std::string& stopRecordPath);
+
+// A port worker that runs `body` at this system's worker priority: above normal on Windows, as
+// the download threads there always ran; unchanged on Linux.
+std::function<void(PortThreadParam&)> PlatformPortWorker(
+    std::function<void(PortThreadParam&)> body);
 
 }  // namespace varnel

@@ -331,7 +331,8 @@ bool WriteDump(const std::string& directory,
                             {"reattaches", handset.Reattaches()},
                             {"hostBytes", handset.HostBytesReceived()},
                             {"malformedWrites", handset.MalformedWrites()},
-                            {"flashed", std::move(flashed)}});
+                            {"flashed", std::move(flashed)},
+                            {"languages", handset.LanguageSelections()}});
     }
     std::ofstream out(directory + "/manifest.json", std::ios::trunc);
     out << manifest.dump(2) << "\n";

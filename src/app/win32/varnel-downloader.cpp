@@ -130,10 +130,29 @@ void Print(FILE* stream, const std::string& text) {
     std::fflush(stream);
 }
 
-int Run(const Arguments& arguments) {
+// The program object: InitInstance runs the window until it closes and answers FALSE, so the
+// program ends with it; ExitInstance gives the exit status.
+class CMorvaneApp {
+  public:
+    explicit CMorvaneApp(const Arguments& arguments) : m_arguments(arguments) {}
+
+    BOOL InitInstance() {
+        m_nExitCode = RunWindow();
+        return FALSE;
+    }
+    int ExitInstance() const { return m_nExitCode; }
+
+  private:
+    int RunWindow();
+
+    const Arguments& m_arguments;
+    int m_nExitCode = 0;
+};
+
+int CMorvaneApp::RunWindow() {
     SystemClock clock;
     SimBus bus(clock);
-    SimulatedHandsets handsets(bus, arguments.nSimulated);
+    SimulatedHandsets handsets(bus, m_arguments.nSimulated);
     Win32WindowThread windowThread;
     Win32MainDialog window([] { PostQuitMessage(0); });
     if (window.Handle() == nullptr) {
@@ -204,5 +223,7 @@ int main(int argc, char** argv) {
         Print(stderr, std::string(kProgram) + ": " + arguments.strError + "\n" + kUsage);
         return 2;
     }
-    return Run(arguments);
+    CMorvaneApp app(arguments);
+    app.InitInstance();
+    return app.ExitInstance();
 }

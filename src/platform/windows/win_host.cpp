@@ -328,6 +328,10 @@ InstallDirRead WinSyncSoftwareHost::ReadInstalledDir(std::string& directory) {
 }
 
 bool WinSyncSoftwareHost::ReadStopRecord(std::string& text) {
+    // No key, no record: an empty name would open the root itself.
+    if (m_stopRecordKey.strKey.empty()) {
+        return false;
+    }
     HKEY key = nullptr;
     if (::RegOpenKeyExA(RootKey(m_stopRecordKey), m_stopRecordKey.strKey.c_str(), 0, KEY_READ,
                         &key) != ERROR_SUCCESS) {
@@ -344,7 +348,8 @@ bool WinSyncSoftwareHost::ReadStopRecord(std::string& text) {
 }
 
 bool WinSyncSoftwareHost::WriteStopRecord(const std::string& text) {
-    if (text.size() >= kStopRecordLimit || text.find('\0') != std::string::npos) {
+    if (m_stopRecordKey.strKey.empty() || text.size() >= kStopRecordLimit ||
+        text.find('\0') != std::string::npos) {
         return false;
     }
     HKEY key = OpenVolatileKey(m_stopRecordKey);

@@ -33,6 +33,7 @@ inline const RegistryPlace kSyncInstallKey{RegistryPlace::kLocalMachine,
 inline const RegistryPlace kStopRecordKey{RegistryPlace::kCurrentUser,
                                           "Software\\Varnel\\Downloader\\Session"};
 
+// A stop-record key with an empty name keeps no record.
 class WinSyncSoftwareHost final : public SyncSoftwareHost {
   public:
     explicit WinSyncSoftwareHost(RegistryPlace installKey = kSyncInstallKey,

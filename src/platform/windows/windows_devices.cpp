@@ -2,20 +2,36 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "images/format_entry.h"
 #include "platform/windows/file_interface.h"
+#include "platform/windows/win_util.h"
 #include "transport/device_path.h"
 
 namespace varnel {
 
-WindowsDevices::WindowsDevices(bool fileHandle, std::vector<std::string> comPorts)
-    : m_bFileHandle(fileHandle), m_ComPorts(std::move(comPorts)) {}
+bool FollowsDevice(const std::string& path, const std::vector<std::string>& comPorts) {
+    const std::string port = ComPortName(DeviceNameFromPath(path));
+    if (port.empty() || !EqualIgnoringCase(path, TtyDevicePath(port))) {
+        return true;  // a boot loader's interface
+    }
+    return std::find(comPorts.begin(), comPorts.end(), port) != comPorts.end();
+}
+
+WindowsDevices::WindowsDevices(bool fileHandle, std::vector<std::string> comPorts,
+                               MessageCallback showMessage,
+                               CWinUsbInterface::ApiLoader winUsbLoader)
+    : m_bFileHandle(fileHandle),
+      m_ComPorts(std::move(comPorts)),
+      m_ShowMessage(std::move(showMessage)),
+      m_WinUsbLoader(std::move(winUsbLoader)) {}
+
+WindowsDevices::~WindowsDevices() {
+    Stop();
+}
 
 bool WindowsDevices::Prepare(std::string& error) {
-    if (!m_bFileHandle) {
-        error = "the WinUSB transport is not built yet";
-        return false;
-    }
     for (std::string& port : m_ComPorts) {
         const std::string name = ComPortName(port);
         if (name.empty()) {
@@ -28,10 +44,21 @@ bool WindowsDevices::Prepare(std::string& error) {
 }
 
 std::unique_ptr<CUsbInterface> WindowsDevices::MakeTransport() {
+    if (!m_bFileHandle) {
+        return std::make_unique<CWinUsbInterface>(m_ShowMessage, m_WinUsbLoader);
+    }
     return std::make_unique<CWinFileInterface>(m_ComPorts);
 }
 
-bool WindowsDevices::Register(DeviceEventListener& events, uint32_t&) {
+bool WindowsDevices::Register(DeviceEventListener& events, uint32_t& errorCode) {
+    Stop();
+    m_pFollowed = std::make_unique<Followed>(events, m_ComPorts);
+    m_pMonitor = std::make_unique<CWinDeviceMonitor>(*m_pFollowed, !m_ComPorts.empty());
+    if (!m_pMonitor->Start(errorCode)) {
+        m_pMonitor.reset();
+        m_pFollowed.reset();
+        return false;
+    }
     m_pEvents = &events;
     return true;
 }
@@ -40,13 +67,43 @@ void WindowsDevices::AnnouncePresent() {
     if (m_pEvents == nullptr) {
         return;
     }
+    // In the order the transports try them: the boot loader's interfaces, then the COM ports.
+    for (const std::string& path : PresentInterfacePaths(GUID_BOOTLOADER_INTERFACE)) {
+        m_pEvents->OnDeviceArrival(path);
+    }
     for (const std::string& port : m_ComPorts) {
         m_pEvents->OnDeviceArrival(TtyDevicePath(port));
     }
 }
 
 void WindowsDevices::Stop() {
+    // The monitor's thread ends before the listener it calls goes.
+    if (m_pMonitor) {
+        m_pMonitor->Stop();
+    }
+    m_pMonitor.reset();
+    m_pFollowed.reset();
     m_pEvents = nullptr;
+}
+
+void* WindowsDevices::MonitorWindow() const {
+    return m_pMonitor ? m_pMonitor->Window() : nullptr;
+}
+
+WindowsDevices::Followed::Followed(DeviceEventListener& events,
+                                   const std::vector<std::string>& comPorts)
+    : m_events(events), m_comPorts(comPorts) {}
+
+void WindowsDevices::Followed::OnDeviceArrival(const std::string& path) {
+    if (FollowsDevice(path, m_comPorts)) {
+        m_events.OnDeviceArrival(path);
+    }
+}
+
+void WindowsDevices::Followed::OnDeviceRemoval(const std::string& path) {
+    if (FollowsDevice(path, m_comPorts)) {
+        m_events.OnDeviceRemoval(path);
+    }
 }
 
 std::vector<ListedDevice> WindowsDevices::ListPresent(

@@ -1,0 +1,100 @@
+#!/usr/bin/env python3
+"""The same tty job natively and through Wine: varnel-cli --transport tty against
+varnel-cli.exe --transport file --com COMn, on varnel-sim handsets on ptys, and their ratio.
+
+bench/wine_tty_bench.py --build build --build-win build-win [--size MIB] [--handsets N]
+
+Each run serves fresh handsets, writes a PDA image of SIZE MiB to each, and counts what the
+handsets received (varnel-sim --dump) over the report's download time (download_started to
+ended), so that Wine's start-up and the attach are not counted. The Windows run reaches the ptys
+through links dosdevices/comN in the Wine prefix of the build directory.
+"""
+import argparse
+import datetime
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def seconds_of(stamp):
+    return datetime.datetime.fromisoformat(stamp.replace("Z", "+00:00")).timestamp()
+
+
+def run(args, work, name, command, link_prefix=None):
+    sim_dir = os.path.join(work, name + "-sim")
+    dump = os.path.join(work, name + "-dump")
+    report = os.path.join(work, name + "-report.json")
+    server = subprocess.Popen([args.sim, "--dir", sim_dir, "--handsets", str(args.handsets),
+                               "--dump", dump], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL)
+    try:
+        entries = [os.path.join(sim_dir, "SIM%d" % i) for i in range(args.handsets)]
+        for _ in range(200):
+            if all(os.path.exists(entry) for entry in entries):
+                break
+            time.sleep(0.05)
+        if link_prefix is not None:
+            for i, entry in enumerate(entries):
+                link = os.path.join(link_prefix, "dosdevices", "com%d" % (5 + i))
+                if os.path.lexists(link):
+                    os.remove(link)
+                os.symlink(entry, link)
+        job = subprocess.run(command(report), stdin=subprocess.DEVNULL, capture_output=True,
+                             text=True, timeout=1800)
+    finally:
+        server.terminate()
+        server.wait(timeout=60)
+    if job.returncode != 0:
+        sys.exit("%s: exit %d\n%s" % (name, job.returncode, job.stderr[-2000:]))
+    with open(report) as file:
+        record = json.load(file)
+    with open(os.path.join(dump, "manifest.json")) as file:
+        received = sum(region["length"] for handset in json.load(file)
+                       for region in handset["flashed"])
+    elapsed = seconds_of(record["ended"]) - seconds_of(record["download_started"])
+    return received, elapsed
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default="build")
+    parser.add_argument("--build-win", default="build-win")
+    parser.add_argument("--size", type=int, default=32, help="PDA image size in MiB")
+    parser.add_argument("--handsets", type=int, default=2, choices=range(1, 9))
+    args = parser.parse_args()
+    programs = os.path.join(args.build, "src", "app", "programs")
+    args.sim = os.path.join(programs, "varnel-sim")
+    cli = os.path.join(programs, "varnel-cli")
+    cli_exe = os.path.join(args.build_win, "src", "app", "programs", "varnel-cli.exe")
+    wine_run = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cmake",
+                            "wine-run.sh")
+    prefix = os.path.abspath(os.path.join(args.build_win, "wine-prefix"))
+    common = ["--attach-present", "--keep-sync-software", "--skip-boot-wait",
+              "--ports", str(args.handsets)]
+
+    with tempfile.TemporaryDirectory() as work:
+        pda = os.path.join(work, "pda.nb0")
+        subprocess.run([os.path.join(programs, "varnel-mkimage"), "--size",
+                        "%dM" % args.size, pda], check=True, stdout=subprocess.DEVNULL)
+        native = run(args, work, "native", lambda report: [
+            cli, "--transport", "tty", "--tty-dir", os.path.join(work, "native-sim"),
+            "--pda", pda, "--report", report, *common])
+        ports = sum((["--com", "COM%d" % (5 + i)] for i in range(args.handsets)), [])
+        wine = run(args, work, "wine", lambda report: [
+            wine_run, prefix, cli_exe, "--transport", "file", *ports, "--pda", "Z:" + pda,
+            "--report", "Z:" + report, *common], link_prefix=prefix)
+
+    rates = []
+    for name, (received, elapsed) in (("Linux varnel-cli --transport tty", native),
+                                      ("Wine varnel-cli.exe --com", wine)):
+        rates.append(received / elapsed / 1e6)
+        print("%-34s %d handsets, %.1f MB in %.2f s: %.2f MB/s" %
+              (name, args.handsets, received / 1e6, elapsed, rates[-1]))
+    print("ratio Wine / Linux: %.0f%% (target: at least 70%%)" % (100 * rates[1] / rates[0]))
+
+
+if __name__ == "__main__":
+    main()
