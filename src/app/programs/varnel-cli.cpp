@@ -34,6 +34,7 @@
 #include "app/image_contents.h"
 #include "app/job_events.h"
 #include "app/job_loop.h"
+#include "app/job_observer.h"
 #include "app/job_report.h"
 #include "app/log_text.h"
 #include "app/platform_wiring.h"
@@ -810,6 +811,7 @@ class CommandLineBench {
         });
         m_view.SetJobLineSource([this] { return JobLine(); });
         m_app.Dialog().m_DeviceChoice = m_options.deviceChoice;
+        NotifyJobStarted();
         m_app.Dialog().OnDetect();
         if (m_pDevices && m_options.attachPresent) {
             m_pDevices->AnnouncePresent();
@@ -880,6 +882,7 @@ class CommandLineBench {
         m_report = std::move(next);
         m_jobStart.reset();
         m_portEnd = {};
+        m_lastSnapshot = {};
         m_bPortLogFailed = {};
         m_bOutputsFailed = false;
         m_qwExpectedBytes = 0;
@@ -889,6 +892,7 @@ class CommandLineBench {
         if (!ChooseImages(errors) || !ChooseListEntries(errors)) {
             return false;
         }
+        NotifyJobStarted();
         dlg.OnDetect();
         m_handsets.StartPlugging();
         return true;
@@ -964,6 +968,9 @@ class CommandLineBench {
         m_report.nExitStatus = kExitBadArguments;
         m_report.images.clear();
         m_events.JobEnd(m_report.strResult, m_report.nExitStatus, 0, 0, 0);
+        for (JobObserver* observer : m_observers) {
+            observer->JobEnded(m_report);
+        }
         WriteOutputs();
         return kExitBadArguments;
     }
@@ -1191,16 +1198,39 @@ class CommandLineBench {
         }
     }
 
+    void NotifyJobStarted() {
+        m_report.options = OptionsJson();
+        for (JobObserver* observer : m_observers) {
+            observer->JobStarted(m_report);
+        }
+    }
+
+    // What each port shows, to the events stream and to the observers when it changed.
     void ObserveEvents() {
-        if (!m_events.IsOpen()) {
+        if (!m_events.IsOpen() && m_observers.empty()) {
             return;
         }
         BenchDialog& dlg = m_app.Dialog();
         for (int port = 0; port < kPortCount; ++port) {
-            m_events.Observe(port,
-                             {dlg.m_PortSlot[port].nState, dlg.m_strDeviceName[port],
-                              dlg.LastStatusCode(port), m_view.GetProgressPos(ProgressId(port)),
-                              LogTextToUtf8(m_view.GetText(ProgressId(port)))});
+            PortSnapshot now{dlg.m_PortSlot[port].nState, dlg.m_strDeviceName[port],
+                             dlg.LastStatusCode(port), m_view.GetProgressPos(ProgressId(port)),
+                             LogTextToUtf8(m_view.GetText(ProgressId(port)))};
+            if (m_events.IsOpen()) {
+                m_events.Observe(port, now);
+            }
+            std::optional<PortSnapshot>& last = m_lastSnapshot[static_cast<size_t>(port)];
+            if (now.nState == kPortIdle) {
+                last.reset();
+                continue;
+            }
+            if (last && last->nState == now.nState && last->dwStatusCode == now.dwStatusCode &&
+                last->nPercent == now.nPercent && last->strText == now.strText) {
+                continue;
+            }
+            for (JobObserver* observer : m_observers) {
+                observer->PortChanged(port, now);
+            }
+            last = std::move(now);
         }
     }
 
@@ -1232,6 +1262,12 @@ class CommandLineBench {
             const int state = m_app.Dialog().m_PortSlot[port].nState;
             if ((state == kPortFinished || state == kPortFailed) && !m_portEnd[port]) {
                 m_portEnd[port] = now;
+                if (!m_observers.empty()) {
+                    const ReportPort record = PortRecordOf(port, now);
+                    for (JobObserver* observer : m_observers) {
+                        observer->PortEnded(m_report, record);
+                    }
+                }
             }
         }
     }
@@ -1272,6 +1308,9 @@ class CommandLineBench {
         ObserveEvents();
         CollectPorts();
         ShowSummary();
+        for (JobObserver* observer : m_observers) {
+            observer->JobEnded(m_report);
+        }
         return WriteOutputs() ? status : kExitFailed;
     }
 
@@ -1281,41 +1320,43 @@ class CommandLineBench {
         m_report.dwOptionFlags = dlg.m_dwOptionFlags;
         m_report.options = OptionsJson();
         for (int port = 0; port < kPortCount; ++port) {
-            const int state = dlg.m_PortSlot[port].nState;
-            if (state == kPortIdle) {
-                continue;
+            if (dlg.m_PortSlot[port].nState != kPortIdle) {
+                m_report.ports.push_back(PortRecordOf(port, now));
             }
-            ReportPort record;
-            record.nPort = port;
-            record.strDevice = dlg.m_strDeviceName[port];
-            record.strSerial = dlg.m_DeviceIdentity[port].strSerial;
-            record.strPortPath = dlg.m_DeviceIdentity[port].strPortPath;
-            record.strState = state == kPortFinished ? "finished"
-                              : state == kPortFailed ? "failed"
-                                                     : "stopped";
-            if (record.strState == "stopped") {
-                record.strStatusText = "Stopped: the job ended before this port's did";
-            } else {
-                record.dwStatusCode = dlg.LastStatusCode(port);
-                record.strStatusText = m_view.GetText(ProgressId(port));
-            }
-            if (m_jobStart) {
-                record.dSeconds =
-                    std::chrono::duration<double>(m_portEnd[port].value_or(now) - *m_jobStart)
-                        .count();
-            }
-            record.strLog =
-                dlg.PortRecord(port) + FormatEntry("[End:%d] %s, status %u: %s\r\n", port,
-                                                   record.strState.c_str(), record.dwStatusCode,
-                                                   record.strStatusText.c_str());
-            if (const auto handset = m_handsets.ByInstance(record.strDevice)) {
-                record.bLaunched = handset->Launched();
-                for (const FlashRecord& flash : handset->Flashed()) {
-                    record.flashed.push_back({flash.code, flash.kind, flash.length, flash.byteSum});
-                }
-            }
-            m_report.ports.push_back(std::move(record));
         }
+    }
+
+    ReportPort PortRecordOf(int port, std::chrono::steady_clock::time_point now) {
+        const BenchDialog& dlg = m_app.Dialog();
+        const int state = dlg.m_PortSlot[port].nState;
+        ReportPort record;
+        record.nPort = port;
+        record.strDevice = dlg.m_strDeviceName[port];
+        record.strSerial = dlg.m_DeviceIdentity[port].strSerial;
+        record.strPortPath = dlg.m_DeviceIdentity[port].strPortPath;
+        record.strState = state == kPortFinished ? "finished"
+                          : state == kPortFailed ? "failed"
+                                                 : "stopped";
+        if (record.strState == "stopped") {
+            record.strStatusText = "Stopped: the job ended before this port's did";
+        } else {
+            record.dwStatusCode = dlg.LastStatusCode(port);
+            record.strStatusText = m_view.GetText(ProgressId(port));
+        }
+        if (m_jobStart) {
+            record.dSeconds =
+                std::chrono::duration<double>(m_portEnd[port].value_or(now) - *m_jobStart).count();
+        }
+        record.strLog = dlg.PortRecord(port) +
+                        FormatEntry("[End:%d] %s, status %u: %s\r\n", port, record.strState.c_str(),
+                                    record.dwStatusCode, record.strStatusText.c_str());
+        if (const auto handset = m_handsets.ByInstance(record.strDevice)) {
+            record.bLaunched = handset->Launched();
+            for (const FlashRecord& flash : handset->Flashed()) {
+                record.flashed.push_back({flash.code, flash.kind, flash.length, flash.byteSum});
+            }
+        }
+        return record;
     }
 
     nlohmann::json OptionsJson() {
@@ -1437,6 +1478,9 @@ class CommandLineBench {
     std::array<std::optional<std::chrono::steady_clock::time_point>, kPortCount> m_portEnd;
     JobReport m_report;
     JobEvents m_events;
+    // The history and the line's broker, when asked for; each owned by its own member.
+    std::vector<JobObserver*> m_observers;
+    std::array<std::optional<PortSnapshot>, kPortCount> m_lastSnapshot;
 };
 
 }  // namespace
