@@ -1,6 +1,6 @@
 // The few calls of the programs that each system makes its own way: text conversion, replacing a
-// file whole, the terminal, and the requests to end. platform/linux and platform/windows each
-// implement them.
+// file whole, the terminal, the requests to end, the machine's name. platform/linux and
+// platform/windows each implement them.
 #pragma once
 
 #include <cstddef>
@@ -29,5 +29,8 @@ int TerminalColumns();
 // Ctrl+Break or close) calls `handler` with the signal number it stands for, and a write to a
 // closed pipe fails instead of ending the program.
 void CatchEndRequests(void (*handler)(int signal));
+
+// This machine's name (the bench's name unless the operator gives one); "bench" when it has none.
+std::string HostName();
 
 }  // namespace varnel

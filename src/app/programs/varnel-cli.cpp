@@ -145,6 +145,7 @@ struct CliOptions {
     std::vector<std::string> comPorts;
     bool attachPresent = false;
     bool keepSyncSoftware = false;
+    std::string benchName = HostName();
     bool listDevices = false;
     bool json = false;
     std::vector<std::string> devices;
@@ -290,6 +291,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
     app.add_flag("--loop", options.loop,
                  "after each job reset all and Detect again for the next batch, until "
                  "interrupted; reports and port logs numbered per job (see below)");
+    app.add_option("--bench", options.benchName,
+                   "the bench's name in its job history and on the line's broker (default: the "
+                   "host name)")
+        ->type_name("NAME");
     app.add_option("--jobs", options.jobs, "with --loop: end after N jobs")
         ->type_name("N")
         ->check(Quiet(CLI::PositiveNumber));

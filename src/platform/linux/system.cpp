@@ -123,4 +123,12 @@ void CatchEndRequests(void (*handler)(int signal)) {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+std::string HostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') {
+        return "bench";
+    }
+    return name;
+}
+
 }  // namespace varnel

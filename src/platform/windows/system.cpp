@@ -127,4 +127,18 @@ void CatchEndRequests(void (*handler)(int signal)) {
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
+std::string HostName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!GetComputerNameW(name, &length) || length == 0) {
+        return "bench";
+    }
+    const int size = WideCharToMultiByte(CP_UTF8, 0, name, static_cast<int>(length), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string text(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, name, static_cast<int>(length), text.data(), size, nullptr,
+                        nullptr);
+    return text.empty() ? "bench" : text;
+}
+
 }  // namespace varnel
