@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <regex>
+#include <sstream>
+
 namespace varnel {
 namespace {
 
@@ -32,6 +36,26 @@ TEST(RulesKeepModemManagerOffTest, RecognisesOnlyRulesThatReallyMarkTheId) {
     EXPECT_FALSE(RulesKeepModemManagerOff(
         {"ATTR{idVendor}==\"04e8\", ATTR{idProduct}==\"9999\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"\n"},
         kOther));
+}
+
+std::string ReadPackagingFile(const std::string& name) {
+    std::ifstream file(std::string(VARNEL_PACKAGING_DIR) + "/" + name);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+TEST(RulesKeepModemManagerOffTest, TheShippedRulesAndTheDropInTemplateAreRecognised) {
+    const std::string packaged = ReadPackagingFile("70-varnel.rules");
+    ASSERT_FALSE(packaged.empty());
+    EXPECT_TRUE(RulesKeepModemManagerOff({packaged}, kSim));
+    EXPECT_FALSE(RulesKeepModemManagerOff({packaged}, kOther));
+    // The template's example for 04e8:1234, uncommented as its comment says.
+    const std::string local = std::regex_replace(ReadPackagingFile("69-varnel-local.rules"),
+                                                 std::regex("\n#SUBSYSTEM"), "\nSUBSYSTEM");
+    EXPECT_FALSE(
+        RulesKeepModemManagerOff({ReadPackagingFile("69-varnel-local.rules"), packaged}, kOther));
+    EXPECT_TRUE(RulesKeepModemManagerOff({local, packaged}, kOther));
 }
 
 class FakeUdevMarks final : public UdevMarks {

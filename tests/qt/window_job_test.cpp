@@ -54,6 +54,7 @@ TEST_F(QtWindowJobTest, TwoHandsetsRunAWholeJobClickedThroughTheWindow) {
         EXPECT_EQ(Bar(port).WindowText(), QStringLiteral("Ready to download..."));
         EXPECT_EQ(CaptionPixel(port), qRgb(0, 255, 0));
     }
+    EXPECT_EQ(Control(kPortCaptionIds[1])->toolTip().toStdString(), "serial SECOND, port sim-1.2");
     ASSERT_TRUE(Enabled(IDC_START_DOWNLOADING));
     Click(IDC_START_DOWNLOADING);
 

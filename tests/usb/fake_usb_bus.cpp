@@ -94,6 +94,11 @@ void SetField(UMockdevIoctlData* data, size_t offset, T value) {
     umockdev_ioctl_data_update(data, offset, reinterpret_cast<guint8*>(&value), sizeof value);
 }
 
+// Where a tty of AddTty lies: under an interface of the USB device in port 9.
+std::string TtySysfsPath(const std::string& name) {
+    return "/devices/pci0000:00/0000:00:14.0/usb1/1-9/1-9:1.0/tty/" + name;
+}
+
 }  // namespace
 
 struct FakeUsbDevice::State {
@@ -405,8 +410,8 @@ FakeUsbBus::~FakeUsbBus() {
 }
 
 bool FakeUsbBus::AddTty(const std::string& name, const std::vector<std::string>& properties) {
-    std::string record = "P: /devices/pci0000:00/0000:00:14.0/usb1/1-9/1-9:1.0/tty/" + name +
-                         "\nN: " + name + "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + name + "\n";
+    std::string record = "P: " + TtySysfsPath(name) + "\nN: " + name +
+                         "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + name + "\n";
     for (const std::string& property : properties) {
         record += "E: " + property + "\n";
     }
@@ -417,6 +422,12 @@ bool FakeUsbBus::AddTty(const std::string& name, const std::vector<std::string>&
         return false;
     }
     return true;
+}
+
+void FakeUsbBus::RemoveTty(const std::string& name) {
+    const std::string syspath = "/sys" + TtySysfsPath(name);
+    umockdev_testbed_uevent(testbed_, syspath.c_str(), "remove");
+    umockdev_testbed_remove_device(testbed_, syspath.c_str());
 }
 
 FakeUsbDevice* FakeUsbBus::Plug(const FakeUsbDeviceConfig& config) {

@@ -49,6 +49,8 @@ class FakeUsbBus {
     // A tty record as udev keeps it for a USB serial function, with `properties` ("KEY=VALUE");
     // its node is not a usable tty.
     bool AddTty(const std::string& name, const std::vector<std::string>& properties);
+    // Takes a tty that AddTty made away again, announcing its removal.
+    void RemoveTty(const std::string& name);
 
   private:
     UMockdevTestbed* testbed_ = nullptr;

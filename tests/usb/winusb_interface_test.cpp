@@ -250,6 +250,29 @@ TEST_F(UsbTest, RealTtyCandidatesAreTheTtysOfListedUsbDevicesOnly) {
     EXPECT_EQ(IdentityOfProperties(candidates[0].properties), (DeviceIdentity{"R58M", "1-9"}));
 }
 
+TEST_F(UsbTest, UdevReportsArrivalsAndRemovalsOfListedTtysAndNamesOthers) {
+    const std::vector<std::string> listed = {"ID_BUS=usb", "ID_VENDOR_ID=f055", "ID_MODEL_ID=56d1"};
+    ASSERT_TRUE(bus_->AddTty("ttyACM0", listed));
+    UdevTtyMonitor monitor({UsbId{kSimVendorId, kSimProductId}});
+    DeviceEventLog events;
+    monitor.AddListener(&events);
+    ASSERT_TRUE(monitor.Start());
+
+    ASSERT_TRUE(bus_->AddTty("ttyACM1", {"ID_BUS=usb", "ID_VENDOR_ID=1546", "ID_MODEL_ID=01a8"}));
+    ASSERT_TRUE(bus_->AddTty("ttyACM2", listed));
+    const std::string modem = "?/dev/ttyACM1 (USB 1546:01a8)";
+    const std::string arrived = DeviceEventLog::Arrival(TtyDevicePath("ttyACM2"));
+    EXPECT_THAT(events.WaitFor(2), ElementsAre(modem, arrived)) << "present ttys are no arrivals";
+    bus_->RemoveTty("ttyACM1");
+    bus_->RemoveTty("ttyACM2");
+    const std::string left = DeviceEventLog::Removal(TtyDevicePath("ttyACM2"));
+    EXPECT_THAT(events.WaitFor(3), ElementsAre(modem, arrived, left));
+    monitor.AnnouncePresent();
+    EXPECT_THAT(events.WaitFor(4), ElementsAre(modem, arrived, left,
+                                               DeviceEventLog::Arrival(TtyDevicePath("ttyACM0"))));
+    monitor.Stop();
+}
+
 TEST_F(UsbTest, UnplugAndCloseEndABlockedReadPromptly) {
     bus_->Plug({});
     FakeUsbDeviceConfig second;
