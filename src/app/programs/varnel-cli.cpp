@@ -324,7 +324,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
                "while waiting for a batch ends the loop; during a job it ends that job as "
                "interrupted. Exit status of a loop: 1 when a job had a failed port, else 3 when "
                "a job started with fewer than --ports, else 0; 128+N when signal N ended a "
-               "job.");
+               "job.\n\n\"" +
+               std::string(kProgram) +
+               " history\" lists the recorded jobs (see its --help). A history that cannot be "
+               "written is reported and the job runs on, but exits 1.");
     app.set_version_flag("--version", std::string(kProgram) + " " + kVersionText);
     if (const std::optional<int> status = ParseProgramArguments(app, argc, argv, kProgram)) {
         return status;
