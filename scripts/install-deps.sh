@@ -12,8 +12,8 @@
 #          validators, and the Korean font the packages depend on
 set -euo pipefail
 declare -A groups=(
-  [build]="cmake g++ ninja-build make libcli11-dev nlohmann-json3-dev"
-  [test]="cmake g++ ninja-build make libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev"
+  [build]="cmake g++ ninja-build make libcli11-dev nlohmann-json3-dev libsqlite3-dev"
+  [test]="cmake g++ ninja-build make libcli11-dev nlohmann-json3-dev libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev"
   [ci]="clang libclang-rt-14-dev"
   [cross]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 googletest xvfb xauth nsis zip"
   [usb]="pkg-config libusb-1.0-0-dev libudev-dev libsystemd-dev umockdev libumockdev-dev"

@@ -72,6 +72,15 @@ std::vector<std::string> LogLines(std::string_view entries) {
     return lines;
 }
 
+nlohmann::json OptionsInUtf8(nlohmann::json options) {
+    for (auto& entry : options) {
+        if (entry.is_object() && entry.contains("entry") && entry["entry"].is_string()) {
+            entry["entry"] = LogTextToUtf8(entry["entry"].get<std::string>());
+        }
+    }
+    return options;
+}
+
 nlohmann::json ReportJson(const JobReport& report) {
     const auto text = [](const std::string& value) { return LogTextToUtf8(value); };
     nlohmann::json images = nlohmann::json::array();
@@ -92,6 +101,7 @@ nlohmann::json ReportJson(const JobReport& report) {
                                 {"status_code", port.dwStatusCode},
                                 {"status_text", text(port.strStatusText)},
                                 {"seconds", port.dSeconds},
+                                {"bytes_sent", port.qwBytesSent},
                                 {"log", LogLines(text(port.strLog))}};
         if (port.bLaunched) {
             nlohmann::json flashed = nlohmann::json::array();
@@ -105,12 +115,7 @@ nlohmann::json ReportJson(const JobReport& report) {
         }
         ports.push_back(std::move(entry));
     }
-    nlohmann::json options = report.options;
-    for (auto& entry : options) {
-        if (entry.is_object() && entry.contains("entry") && entry["entry"].is_string()) {
-            entry["entry"] = text(entry["entry"].get<std::string>());
-        }
-    }
+    const nlohmann::json options = OptionsInUtf8(report.options);
     nlohmann::json json = {{"schema_version", kReportSchemaVersion},
                            {"version", report.strVersion},
                            {"git_commit", report.strCommit},
@@ -129,6 +134,9 @@ nlohmann::json ReportJson(const JobReport& report) {
                            {"ports", ports}};
     if (!report.strError.empty()) {
         json["error"] = text(report.strError);
+    }
+    if (!report.strHistoryError.empty()) {
+        json["history_error"] = text(report.strHistoryError);
     }
     return json;
 }

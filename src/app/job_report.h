@@ -42,7 +42,8 @@ struct ReportPort {
     uint32_t dwStatusCode = 0;
     std::string strStatusText;  // as the port's progress bar shows it
     double dSeconds = 0;
-    std::string strLog;  // the port's entries, each with its "\r\n"
+    uint64_t qwBytesSent = 0;  // what went to the handset, packets whole
+    std::string strLog;        // the port's entries, each with its "\r\n"
     // A simulated handset's own record.
     std::optional<bool> bLaunched;
     std::vector<ReportFlash> flashed;
@@ -64,7 +65,8 @@ struct JobReport {
     WallTime ended{};
     // "finished", "failed", "fewer handsets", "no handset", "interrupted", "bad input"
     std::string strResult;
-    std::string strError;  // why a bad input ended the job before anything was sent
+    std::string strError;         // why a bad input ended the job before anything was sent
+    std::string strHistoryError;  // why the bench's history did not record the job whole
     int nExitStatus = 0;
     int nPortsExpected = 0;
     int nPortsAttached = 0;
@@ -88,6 +90,8 @@ std::vector<std::string> LogLines(std::string_view entries);
 // A byte sum or flag word as the reports write it: "0x0001ABCD".
 std::string Hex32(uint32_t value);
 
+// The options with the list entries an image named in UTF-8.
+nlohmann::json OptionsInUtf8(nlohmann::json options);
 // Every text in UTF-8 (log_text.h), so that any bytes an image carries can be written.
 nlohmann::json ReportJson(const JobReport& report);
 

@@ -33,6 +33,7 @@
 #include "app/bench_devices.h"
 #include "app/image_contents.h"
 #include "app/job_events.h"
+#include "app/job_history.h"
 #include "app/job_loop.h"
 #include "app/job_observer.h"
 #include "app/job_report.h"
@@ -146,6 +147,8 @@ struct CliOptions {
     bool attachPresent = false;
     bool keepSyncSoftware = false;
     std::string benchName = HostName();
+    std::string historyFile;  // empty: the default place, when the build records a history
+    bool noHistory = false;
     bool listDevices = false;
     bool json = false;
     std::vector<std::string> devices;
@@ -295,6 +298,12 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
                    "the bench's name in its job history and on the line's broker (default: the "
                    "host name)")
         ->type_name("NAME");
+    app.add_option("--history", options.historyFile,
+                   "record the jobs in the history database FILE (default: "
+                   "$XDG_DATA_HOME/varnel/history.sqlite3); see \"" +
+                       std::string(kProgram) + " history --help\"")
+        ->type_name("FILE");
+    app.add_flag("--no-history", options.noHistory, "record no job history");
     app.add_option("--jobs", options.jobs, "with --loop: end after N jobs")
         ->type_name("N")
         ->check(Quiet(CLI::PositiveNumber));
@@ -315,7 +324,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
                "while waiting for a batch ends the loop; during a job it ends that job as "
                "interrupted. Exit status of a loop: 1 when a job had a failed port, else 3 when "
                "a job started with fewer than --ports, else 0; 128+N when signal N ended a "
-               "job.");
+               "job.\n\n\"" +
+               std::string(kProgram) +
+               " history\" lists the recorded jobs (see its --help). A history that cannot be "
+               "written is reported and the job runs on, but exits 1.");
     app.set_version_flag("--version", std::string(kProgram) + " " + kVersionText);
     if (const std::optional<int> status = ParseProgramArguments(app, argc, argv, kProgram)) {
         return status;
@@ -594,6 +606,15 @@ bool CheckArguments(CliOptions& options, std::vector<HandsetFaults>& faults, std
         error = "--loop does not go with --check";
         return false;
     }
+    if (!options.historyFile.empty() && options.noHistory) {
+        error = "--history does not go with --no-history";
+        return false;
+    }
+    if (!options.historyFile.empty() && !JobHistoryBuilt()) {
+        OpenJobHistory(options.historyFile, options.benchName, error);
+        error = "--history: " + error;
+        return false;
+    }
     const bool smdMode = options.mode == "smd";
     for (size_t index = 0; index < kOptionBoxCount; ++index) {
         if (options.boxes[index] && kOptionBoxes[index].id == IDC_SMD_CHECK && !smdMode) {
@@ -799,6 +820,9 @@ class CommandLineBench {
         m_report.strTitle = m_app.Title();
         m_report.strVersion = kProjectVersion;
         m_report.strCommit = kGitCommit;
+        if (!m_options.check) {
+            OpenHistory();
+        }
         std::vector<std::string> errors;
         if (!ChooseOptions() || !ChooseImages(errors) || !ChooseListEntries(errors)) {
             return BadInput(errors);
@@ -1019,7 +1043,7 @@ class CommandLineBench {
     ReportImage DescribeImage(const ImageOption& image, const std::string& path,
                               const ImageSpan& span) {
         ReportImage described{image.kind, path, span.dwSize, 0, {}};
-        if (m_options.reportFile.empty()) {
+        if (m_options.reportFile.empty() && !m_pHistory) {
             return described;
         }
         ImageFile file;
@@ -1348,6 +1372,7 @@ class CommandLineBench {
             record.dwStatusCode = dlg.LastStatusCode(port);
             record.strStatusText = m_view.GetText(ProgressId(port));
         }
+        record.qwBytesSent = m_app.BytesSent(port);
         if (m_jobStart) {
             record.dSeconds =
                 std::chrono::duration<double>(m_portEnd[port].value_or(now) - *m_jobStart).count();
@@ -1415,7 +1440,41 @@ class CommandLineBench {
                         static_cast<int>(m_report.ports.size()));
     }
 
+    // The history, unless --no-history or the build has none; one that cannot be opened is
+    // reported and the job runs without it, each job's report and exit status saying so.
+    void OpenHistory() {
+        if (m_options.noHistory || (m_options.historyFile.empty() && !JobHistoryBuilt())) {
+            return;
+        }
+        const std::string path =
+            m_options.historyFile.empty() ? DefaultHistoryPath() : m_options.historyFile;
+        m_pHistory = OpenJobHistory(path, m_options.benchName, m_strHistoryFailure);
+        if (m_pHistory) {
+            m_observers.push_back(m_pHistory.get());
+        } else {
+            PrintError("--history: " + m_strHistoryFailure);
+            m_bHistoryFailureShown = true;
+        }
+    }
+
+    // Why the history did not record this job, said once on standard error.
+    void NoteHistoryFailure() {
+        if (m_pHistory && m_strHistoryFailure.empty()) {
+            m_strHistoryFailure = m_pHistory->Failure();
+        }
+        if (m_strHistoryFailure.empty()) {
+            return;
+        }
+        if (!m_bHistoryFailureShown) {
+            PrintError("--history: " + m_strHistoryFailure);
+            m_bHistoryFailureShown = true;
+        }
+        m_report.strHistoryError = m_strHistoryFailure;
+        m_bOutputsFailed = true;
+    }
+
     bool WriteOutputs() {
+        NoteHistoryFailure();
         if (m_pPortLogs) {
             for (const ReportPort& port : m_report.ports) {
                 if (!m_bPortLogFailed[port.nPort]) {
@@ -1483,6 +1542,9 @@ class CommandLineBench {
     std::array<std::optional<std::chrono::steady_clock::time_point>, kPortCount> m_portEnd;
     JobReport m_report;
     JobEvents m_events;
+    std::unique_ptr<JobHistory> m_pHistory;
+    std::string m_strHistoryFailure;
+    bool m_bHistoryFailureShown = false;
     // The history and the line's broker, when asked for; each owned by its own member.
     std::vector<JobObserver*> m_observers;
     std::array<std::optional<PortSnapshot>, kPortCount> m_lastSnapshot;
@@ -1491,6 +1553,9 @@ class CommandLineBench {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "history") {
+        return RunHistoryCommand(kProgram, argc - 1, argv + 1);
+    }
     CliOptions options;
     if (const std::optional<int> status = ParseCommandLine(argc, argv, options)) {
         return *status;
