@@ -550,6 +550,21 @@ TEST_F(CliTest, DetectTimeoutStartsWithTheHandsetsThereOrEndsWhenThereAreNone) {
     EXPECT_TRUE(report["ports"].empty());
 }
 
+// A format that outlasts --long-reply-limit fails its port at once, naming the command.
+TEST_F(CliTest, LongReplyLimitBoundsTheWaitForALongOperation) {
+    ImageSpec smd;
+    smd.format = ImageFormat::kSmd;
+    smd.smdBlocks = 1;
+    ImageManifest ignored;
+    const std::string smdPath = images_.Build("s.smd", smd, &ignored);
+    const ChildResult result =
+        Run({"--smd", smdPath, "--mode", "smd", "--simulate", "1", "--sim-fault",
+             "0:slow=1021:1500", "--long-reply-limit", "1", "--report", Out("report.json")});
+    EXPECT_EQ(result.nExitStatus, 1) << result.strErr;
+    EXPECT_THAT(result.strOut, HasSubstr("[Error:0] No reply to command 1021 within 1000 ms\n"));
+    EXPECT_EQ(Report()["ports"][0]["status_code"], 209);
+}
+
 TEST_F(CliTest, InterruptAsksTheCloseQuestionAndStopsTheRunningJob) {
     const std::string pdaPath = Pda();
     // The handsets stop answering mid-download, so the job is still running when interrupted.

@@ -2,13 +2,16 @@
 // and the decoder (or the image builder) cannot hide.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <initializer_list>
 #include <vector>
 
+#include "engine/attach.h"
 #include "engine/download_worker.h"
 #include "engine/protocol.h"
 #include "images/image_file.h"
+#include "images/image_globals.h"
 #include "images/image_layouts.h"
 #include "support/recording_status.h"
 #include "support/sim_port.h"
@@ -199,6 +202,49 @@ TEST(WireBytes, HeaderFieldsAreReadFromTheirOffsets) {
     EXPECT_STREQ(fileEntry.FileName, "EUR");
     EXPECT_EQ(fileEntry.FileSize, 0x1000u);
     EXPECT_EQ(fileEntry.Span(), 0x40000u);
+}
+
+// The third argument of command 5: each ticked box alone sets its own bit of the option word.
+TEST(WireBytes, EachOptionBoxAloneSetsItsBitOfTheOptionWord) {
+    const struct {
+        std::atomic<int> DownloadJob::*box;
+        uint32_t bit;
+    } boxes[] = {
+        {&DownloadJob::m_bEraseCsc, 0x2},         {&DownloadJob::m_bEraseNvData, 0x4},
+        {&DownloadJob::m_bEraseNvBackup, 0x8},    {&DownloadJob::m_bEraseNvPda, 0x10},
+        {&DownloadJob::m_bEfsClear, 0x20},        {&DownloadJob::m_bWriteModemNv, 0x40},
+        {&DownloadJob::m_bKeepEbootCfg, 0x80},    {&DownloadJob::m_bSetPriorityBit, 0x200},
+        {&DownloadJob::m_bSkipOsUpdate, 0x400},   {&DownloadJob::m_bPreserveContents, 0x800},
+        {&DownloadJob::m_bSmdCheck, 0x1000},      {&DownloadJob::m_bUpdatePhoneBoot, 0x80000000},
+        {&DownloadJob::m_bStartImmediately, 0x0}, {&DownloadJob::m_bSkipBootWait, 0x0},
+    };
+    g_nCscType = kCscUnknown;
+    g_nTelvikType = kTelvikNone;
+    for (const auto& box : boxes) {
+        SCOPED_TRACE(box.bit);
+        DownloadJob job;
+        (job.*box.box) = 1;
+        EXPECT_EQ(AttachOptionBits(job), box.bit);
+    }
+
+    // 0x400 also follows the chosen images: a single-partition Telvik, or a single CSC
+    // without a Telvik image.
+    const DownloadJob none;
+    const struct {
+        int csc, telvik;
+        uint32_t bits;
+    } images[] = {{kCscUnknown, kTelvikSingle, 0x400},
+                  {kCscSingle, kTelvikNone, 0x400},
+                  {kCscSingle, kTelvikMulti, 0x0},
+                  {kCscMulti, kTelvikNone, 0x0}};
+    for (const auto& chosen : images) {
+        SCOPED_TRACE(chosen.csc * 10 + chosen.telvik);
+        g_nCscType = chosen.csc;
+        g_nTelvikType = chosen.telvik;
+        EXPECT_EQ(AttachOptionBits(none), chosen.bits);
+    }
+    g_nCscType = kCscUnknown;
+    g_nTelvikType = kTelvikNone;
 }
 
 TEST(WireBytes, SizesAreTheHandsetsOwn) {

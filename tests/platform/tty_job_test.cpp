@@ -140,6 +140,24 @@ TEST_F(TtyJobTest, AnEbootJobReattachesThroughARemovedAndRecreatedNode) {
     }
 }
 
+// varnel-sim asks for the block range it was given, and the window writes the image's blocks
+// into it.
+TEST_F(TtyJobTest, AnSmdJobOnAPtyWritesTheBlockRangeTheHandsetAsksFor) {
+    ImageSpec smd;
+    smd.format = ImageFormat::kSmd;
+    smd.smdBlocks = 3;
+    ImageManifest manifest;
+    const std::string smdPath = job_.Choose(kKindSmd, "s.smd", smd, &manifest);
+
+    ASSERT_TRUE(DetectAndPlug(1, {"--handsets", "1", "--smd-ranges", "40:3"}));
+    job_.Dlg().OnStartDownloading();
+    ASSERT_TRUE(RunToTheEnd()) << job_.Dlg().MainLog();
+    EXPECT_EQ(job_.Dlg().m_nFinished, 1) << job_.Dlg().MainLog();
+    EXPECT_THAT(job_.Dlg().MainLog(), HasSubstr("[SMD:0] nSMDStartSbn = 40 nSMDNumOfBlks = 3\r\n"));
+    const nlohmann::json dump = Dump();
+    EXPECT_EQ(Flashed(dump[0], kCmdSmdWriteBlocks), RegionBytes(smdPath, manifest, "smd.blocks"));
+}
+
 TEST_F(TtyJobTest, AHandsetUnpluggedMidJobFailsItsPortAndTheOtherFinishes) {
     ImageManifest pda;
     job_.Choose(kKindPda, "a.nb0", PdaImage(40000), &pda);

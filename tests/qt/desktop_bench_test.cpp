@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "app/qt/desktop_bench.h"
+#include "engine/protocol.h"
 #include "support/image_dir.h"
 #include "tests/platform/sim_process.h"
 #include "tests/qt/qt_window_fixture.h"
@@ -32,6 +33,10 @@ TEST(DesktopArgumentsTest, TransportsAndTheirChecks) {
     ASSERT_TRUE(plain.options);
     EXPECT_EQ(plain.options->transport, TransportKind::kLibusb);
     EXPECT_EQ(plain.options->nSimulated, 0);
+    EXPECT_EQ(plain.options->dwLongReplyLimitMs, 600'000u);
+    const DesktopArguments patient = Parse({"--long-reply-limit", "30"});
+    ASSERT_TRUE(patient.options);
+    EXPECT_EQ(patient.options->dwLongReplyLimitMs, 30'000u);
 
     const DesktopArguments simulated = Parse({"--simulate", "3", "--sim-time-scale", "50"});
     ASSERT_TRUE(simulated.options);
@@ -58,7 +63,8 @@ TEST(DesktopArgumentsTest, TransportsAndTheirChecks) {
          {QStringList{"--simulate", "9"}, QStringList{"--simulate", "two"},
           QStringList{"--simulate", "2", "--transport", "tty"}, QStringList{"--transport", "sim"},
           QStringList{"--transport", "serial"}, QStringList{"--sim-time-scale", "0"},
-          QStringList{"--simulate", "2", "--attach-present"}, QStringList{"--no-such-option"}}) {
+          QStringList{"--simulate", "2", "--attach-present"}, QStringList{"--no-such-option"},
+          QStringList{"--long-reply-limit", "0"}}) {
         const DesktopArguments result = Parse(wrong);
         EXPECT_FALSE(result.options) << wrong.join(' ').toStdString();
         EXPECT_FALSE(result.strError.empty()) << wrong.join(' ').toStdString();
@@ -71,6 +77,7 @@ TEST(DesktopArgumentsTest, TransportsAndTheirChecks) {
 class DesktopBenchTest : public ::testing::Test {
   protected:
     DesktopBenchTest() { ClearJobGlobals(); }
+    ~DesktopBenchTest() override { SetProtocolTimeouts(savedTimeouts_); }
     void MakeBench(const DesktopOptions& options) {
         bench_ = std::make_unique<DesktopBench>(options, thread_, window_);
     }
@@ -90,6 +97,7 @@ class DesktopBenchTest : public ::testing::Test {
         options.transport = TransportKind::kSim;
         options.nSimulated = 2;
         options.dwTimeScale = 1000;  // the boot wait takes half a second
+        options.dwLongReplyLimitMs = 20'000;
         MakeBench(options);
     }
     void ChoosePda() {
@@ -111,6 +119,7 @@ class DesktopBenchTest : public ::testing::Test {
                std::string::npos;
     }
 
+    const ProtocolTimeouts savedTimeouts_ = GetProtocolTimeouts();
     ImageDir images_;
     QtWindowThread thread_;
     QtMainWindow window_;
@@ -119,6 +128,7 @@ class DesktopBenchTest : public ::testing::Test {
 
 TEST_F(DesktopBenchTest, SimulatedHandsetsArriveAfterEachDetectAndRunTheJob) {
     MakeSimulatedBench();
+    EXPECT_EQ(GetProtocolTimeouts().longOperationMs, 20'000u);
     std::string error;
     ASSERT_TRUE(bench_->Start(error)) << error;
     EXPECT_EQ(window_.windowTitle(), QStringLiteral("Varnel Downloader v2.11"));
