@@ -272,7 +272,10 @@ std::shared_ptr<CWinFileInterface::Handle> CWinFileInterface::OpenCandidate(
         state.fInX = FALSE;
         state.fNull = FALSE;
         state.fAbortOnError = FALSE;
-        // A read returns at once with what is queued; the waits are the comm events'.
+        // A read returns at once with what is queued; the waits are the comm events'. Reads
+        // that wait in the driver for the first byte (interval and multiplier MAXDWORD) are
+        // slower under Wine, which completes them through its server and waits for the whole
+        // count rather than the first byte; the queue count costs no server call there.
         COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
         if (!::SetCommState(handle->file.Get(), &state) ||
             !::SetCommTimeouts(handle->file.Get(), &timeouts)) {
