@@ -629,9 +629,7 @@ class SimulatedHandsets {
                       const std::vector<HandsetFaults>& faults)
         : m_bus(bus) {
         for (int index = 0; index < options.simulate; ++index) {
-            HandsetConfig config;
-            config.instance = FormatEntry("SIM%d", index);
-            config.recordMode = RecordMode::kDigest;
+            HandsetConfig config = DemoHandsetConfig(index);
             config.timing.roundTripMicros = options.simRoundTripMicros;
             config.timing.flashBytesPerSecond =
                 static_cast<uint64_t>(options.simFlashMegabytesPerSecond * (1 << 20));
