@@ -46,11 +46,19 @@ Win32Bench::Win32Bench(const Win32BenchOptions& options, Win32WindowThread& wind
         m_window.SetDetectListener([this] { m_pDevices->AnnouncePresent(); });
     }
     m_window.SetClosingListener([this] { SaveChoices(); });
+    // The process may end as soon as the window has answered: what a close would leave behind is
+    // done now.
+    m_window.SetEndSessionListener([this] {
+        SaveChoices();
+        StopDeviceEvents();
+        m_pApplication->RestoreHost();
+    });
 }
 
 Win32Bench::~Win32Bench() {
     m_window.SetDetectListener(nullptr);
     m_window.SetClosingListener(nullptr);
+    m_window.SetEndSessionListener(nullptr);
     m_pApplication->Dialog().Shutdown();
     StopDeviceEvents();
     m_window.Detach();
