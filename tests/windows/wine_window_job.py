@@ -4,9 +4,9 @@
 wine_window_job.py WINE_RUN PREFIX DOWNLOADER_EXE MKIMAGE_EXE VARNEL_SIM
 WINE_RUN runs a windowed program without a display (tests/win32/run-headless.sh). The window
 takes its PDA image and a ticked box from the choices it remembers in the registry, presses
-Detect and Start itself (--auto-start) once the two COM ports have attached and closes when the
-job has ended; what
-each handset flashed (varnel-sim --dump) is compared with the image builder's manifest.
+Detect, then Start once the two COM ports have attached (--auto-start), and closes when the job
+has ended; what each handset flashed (varnel-sim --dump) is compared with the image builder's
+manifest.
 """
 import json
 import os
