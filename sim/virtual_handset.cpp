@@ -160,6 +160,15 @@ std::optional<uint32_t> SmdHeaderBlocks(const uint8_t* header, size_t size) {
     return GetLE32(header + kReplySize);
 }
 
+HandsetConfig DemoHandsetConfig(int index) {
+    HandsetConfig config;
+    config.instance = "SIM" + std::to_string(index);
+    config.recordMode = RecordMode::kDigest;
+    config.timing.roundTripMicros = 250;
+    config.timing.flashBytesPerSecond = 16ull << 20;
+    return config;
+}
+
 std::vector<std::pair<uint32_t, uint32_t>> SmdRangesCovering(uint32_t blocks, uint32_t perRange) {
     std::vector<std::pair<uint32_t, uint32_t>> ranges;
     const uint32_t step = std::max<uint32_t>(1, perRange);

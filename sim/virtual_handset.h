@@ -133,6 +133,11 @@ struct HandsetConfig {
     HandsetTiming timing;
 };
 
+// The handset a program's --simulate plugs in as port `index`: "SIM<index>", keeping digests of
+// what it flashes, paced like a handset on a high-speed port so that a window keeps up with every
+// port's reports.
+HandsetConfig DemoHandsetConfig(int index);
+
 // What becomes of the handset's place on the bus after a host write.
 enum class HandsetExit {
     kStay,

@@ -192,9 +192,13 @@ BenchApplication::BenchApplication(DialogView& view, WindowThread& window, Bench
       m_deviceEvents(*m_pDialog) {}
 
 BenchApplication::~BenchApplication() {
-    m_pDialog->Shutdown();
     // Every way out ends here (close, start-up failure, bad input, a signal that unwinds): the
     // host is left as it was found. A close has restarted already; this then does nothing.
+    RestoreHost();
+}
+
+void BenchApplication::RestoreHost() {
+    m_pDialog->Shutdown();
     m_sync.RestoreStopped();
 }
 

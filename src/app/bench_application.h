@@ -140,6 +140,11 @@ class BenchApplication final : private StartupWindow {
     // a start-up failure closed the window (its message box has been shown).
     bool Start();
 
+    // Stops and joins the workers, then starts again the sync software the job stopped: the
+    // destructor's teardown, for a way out that may not reach it (the session ending kills the
+    // process once its window has answered).
+    void RestoreHost();
+
     BenchDialog& Dialog() { return *m_pDialog; }
     const BenchDialog& Dialog() const { return *m_pDialog; }
     DeviceEventListener& DeviceEvents() { return m_deviceEvents; }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/job_report.h"
+#include "images/utf8_path.h"
 
 namespace varnel {
 
@@ -19,7 +20,7 @@ bool JobEvents::Open(const std::string& target, std::string& error) {
         m_pFile = stdout;
         return true;
     }
-    m_pFile = std::fopen(target.c_str(), "w");
+    m_pFile = OpenUtf8File(target, "w");
     if (m_pFile == nullptr) {
         error = "cannot write '" + target + "': " + std::strerror(errno);
         return false;

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "images/format_entry.h"
+#include "images/utf8_path.h"
 
 namespace varnel {
 
@@ -14,10 +15,11 @@ constexpr int kStatusFewerHandsets = 3;
 }  // namespace
 
 std::string NumberedPath(const std::string& path, int job) {
-    std::filesystem::path numbered(path);
-    const std::string extension = numbered.extension().string();
-    numbered.replace_filename(numbered.stem().string() + FormatEntry("-%04d", job) + extension);
-    return numbered.string();
+    std::filesystem::path numbered = Utf8Path(path);
+    const std::string extension = Utf8Text(numbered.extension());
+    numbered.replace_filename(
+        Utf8Path(Utf8Text(numbered.stem()) + FormatEntry("-%04d", job) + extension));
+    return Utf8Text(numbered);
 }
 
 std::string JobFolderName(int job) {

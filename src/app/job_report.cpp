@@ -10,6 +10,7 @@
 
 #include "app/log_text.h"
 #include "images/format_entry.h"
+#include "images/utf8_path.h"
 #include "ui/terminal_view.h"
 
 namespace varnel {
@@ -167,13 +168,13 @@ bool PortLogFiles::Open(File& file, const std::string& name, std::string& error)
         std::fclose(file.pFile);
     }
     file = File{};
-    const std::string path = (std::filesystem::path(m_strDirectory) / name).string();
+    const std::string path = Utf8Text(Utf8Path(m_strDirectory) / name);
     if (m_refuse && m_refuse(path)) {
         error =
             "'" + path + "' is a file this job reads or writes otherwise; it is not overwritten";
         return false;
     }
-    file.pFile = std::fopen(path.c_str(), "w");
+    file.pFile = OpenUtf8File(path, "w");
     if (file.pFile == nullptr) {
         error = "cannot write " + path + ": " + std::strerror(errno);
         return false;

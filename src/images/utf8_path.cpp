@@ -1,5 +1,6 @@
 #include "images/utf8_path.h"
 
+#include <cerrno>
 #include <exception>
 #include <string>
 
@@ -16,6 +17,29 @@ std::filesystem::path Utf8Path(std::string_view utf8) {
 #else
     // The names are bytes here: kept as they are, whatever their encoding.
     return std::filesystem::path(std::string(utf8));
+#endif
+}
+
+std::string Utf8Text(const std::filesystem::path& path) {
+#ifdef _WIN32
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+#else
+    return path.string();
+#endif
+}
+
+std::FILE* OpenUtf8File(std::string_view utf8, const char* mode) {
+#ifdef _WIN32
+    const std::filesystem::path path = Utf8Path(utf8);
+    if (path.empty()) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
+    return _wfopen(path.c_str(), wideMode.c_str());
+#else
+    return std::fopen(std::string(utf8).c_str(), mode);
 #endif
 }
 

@@ -3,7 +3,9 @@
 // named in another script would otherwise not be found.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace varnel {
@@ -11,5 +13,11 @@ namespace varnel {
 // The path `utf8` names; empty when the text is not UTF-8 where the system needs it to be (such a
 // path opens nothing).
 std::filesystem::path Utf8Path(std::string_view utf8);
+
+// The UTF-8 text of `path`, as Utf8Path reads it back.
+std::string Utf8Text(const std::filesystem::path& path);
+
+// fopen of the file `utf8` names; null with errno set when it cannot be opened.
+std::FILE* OpenUtf8File(std::string_view utf8, const char* mode);
 
 }  // namespace varnel

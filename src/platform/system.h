@@ -6,8 +6,14 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace varnel {
+
+// The program's arguments, its name first, as UTF-8: Windows reads them from the wide command
+// line (the narrow one is in the ANSI code page, which cannot hold every name); elsewhere they
+// are `argv` as given.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // Converts CP949 (Korean) text to UTF-8 from its start up to the first byte that starts no CP949
 // character, appending to `out`; how many bytes were taken (0 when none could be).

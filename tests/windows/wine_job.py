@@ -16,6 +16,8 @@ import tempfile
 import time
 
 wine_run, prefix, cli, mkimage, sim = sys.argv[1:6]
+# Wine passes arguments and file names between the two systems in the locale's encoding.
+os.environ["LC_ALL"] = "C.UTF-8"
 
 
 def windows_path(path):
@@ -71,12 +73,28 @@ def flashed_sums(handset):
 def main():
     failures = []
     with tempfile.TemporaryDirectory() as work:
-        # PDA with a LANGPACK; the second handset stops answering: that port fails alone.
-        pda = os.path.join(work, "pda.nb0")
-        regions = manifest(pda, ["--size", "256K", "--langpack", "8K"])
-        problems, handsets, _ = run_case(work, "pda", [], ["--pda", windows_path(pda)],
-                                         ["1:stall=3"], 1)
+        # PDA with a LANGPACK; the second handset stops answering: that port fails alone. The
+        # image, the log and the report are in a folder named in Hangul.
+        made = os.path.join(work, "pda.nb0")
+        regions = manifest(made, ["--size", "256K", "--langpack", "8K"])
+        folder = os.path.join(work, "\ud38c\uc6e8\uc5b4")
+        os.mkdir(folder)
+        pda = os.path.join(folder, "pda.nb0")
+        os.rename(made, pda)
+        log_file = os.path.join(folder, "job.log")
+        report_file = os.path.join(folder, "report.json")
+        problems, handsets, _ = run_case(work, "pda", [],
+                                         ["--pda", windows_path(pda), "--log",
+                                          windows_path(log_file), "--report",
+                                          windows_path(report_file)], ["1:stall=3"], 1)
         failures += problems
+        if not os.path.exists(log_file) or os.path.getsize(log_file) == 0:
+            failures.append("PDA: no log in the Hangul folder")
+        try:
+            with open(report_file) as file:
+                json.load(file)
+        except (OSError, ValueError) as problem:
+            failures.append("PDA: no report in the Hangul folder: %s" % problem)
         wanted = sorted([regions["pda.data"], regions["langpack.data"]])
         if flashed_sums(handsets[0]) != wanted:
             failures.append("PDA: flashed %s, expected %s" % (flashed_sums(handsets[0]), wanted))

@@ -51,6 +51,7 @@
 #include "images/image_file.h"
 #include "images/language_table.h"
 #include "images/sha256.h"
+#include "images/utf8_path.h"
 #include "platform/system.h"
 #include "sim/fault_names.h"
 #include "sim/sim_bus.h"
@@ -185,6 +186,19 @@ CLI::Validator Quiet(CLI::Validator validator) {
 
 // Parses the command line into `options`; an exit status when the program ends here (help, or a
 // bad argument already reported).
+// An image given on the command line: a file there, by its UTF-8 name.
+std::string ExistingUtf8File(const std::string& path) {
+    std::error_code code;
+    const std::filesystem::file_status status = std::filesystem::status(Utf8Path(path), code);
+    if (!std::filesystem::exists(status)) {
+        return "File does not exist: " + path;
+    }
+    if (std::filesystem::is_directory(status)) {
+        return "File is actually a directory: " + path;
+    }
+    return {};
+}
+
 std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) {
     CLI::App app(
         "Runs a download job on the bench from a terminal: chooses the images and "
@@ -196,7 +210,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
         const ImageOption& image = kImageOptions[index];
         app.add_option(image.name, options.images[index], image.help)
             ->type_name("FILE")
-            ->check(Quiet(CLI::ExistingFile));
+            ->check(Quiet(CLI::Validator(ExistingUtf8File, "")));
     }
     for (size_t index = 0; index < kOptionBoxCount; ++index) {
         const OptionBox& box = kOptionBoxes[index];
@@ -351,26 +365,26 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
 bool CheckWritableFile(const std::string& path, std::string& error) {
     namespace fs = std::filesystem;
     std::error_code code;
-    if (fs::is_directory(path, code)) {
+    if (fs::is_directory(Utf8Path(path), code)) {
         error = "'" + path + "' is a directory";
         return false;
     }
-    if (fs::exists(path, code)) {
+    if (fs::exists(Utf8Path(path), code)) {
         if (std::string reason; !MayWrite(path, reason)) {
             error = "cannot write '" + path + "': " + reason;
             return false;
         }
         return true;
     }
-    fs::path parent = fs::path(path).parent_path();
+    fs::path parent = Utf8Path(path).parent_path();
     if (parent.empty()) {
         parent = ".";
     }
     if (!fs::is_directory(parent, code)) {
-        error = "cannot write '" + path + "': no directory '" + parent.string() + "'";
+        error = "cannot write '" + path + "': no directory '" + Utf8Text(parent) + "'";
         return false;
     }
-    if (std::string reason; !MayWrite(parent.string(), reason)) {
+    if (std::string reason; !MayWrite(Utf8Text(parent), reason)) {
         error = "cannot write '" + path + "': " + reason;
         return false;
     }
@@ -379,8 +393,8 @@ bool CheckWritableFile(const std::string& path, std::string& error) {
 
 bool PrepareDirectory(const std::string& path, std::string& error) {
     std::error_code code;
-    std::filesystem::create_directories(path, code);
-    if (!std::filesystem::is_directory(path, code)) {
+    std::filesystem::create_directories(Utf8Path(path), code);
+    if (!std::filesystem::is_directory(Utf8Path(path), code)) {
         error = "cannot make directory '" + path + "'";
         return false;
     }
@@ -465,10 +479,12 @@ int ListDevices(const CliOptions& options) {
 bool SameFile(const std::string& first, const std::string& second) {
     namespace fs = std::filesystem;
     std::error_code code;
-    if (fs::equivalent(first, second, code)) {
+    const fs::path firstPath = Utf8Path(first);
+    const fs::path secondPath = Utf8Path(second);
+    if (fs::equivalent(firstPath, secondPath, code)) {
         return true;
     }
-    return fs::weakly_canonical(first, code) == fs::weakly_canonical(second, code);
+    return fs::weakly_canonical(firstPath, code) == fs::weakly_canonical(secondPath, code);
 }
 
 // A port log's file name as PortLogFileName makes them.
@@ -507,9 +523,9 @@ bool OutputApart(const CliOptions& options, const char* name, const std::string&
         error = std::string(name) + ": '" + path + "' is the image of " + option;
         return false;
     }
-    const std::filesystem::path file(path);
-    if (!options.portLogsDir.empty() && IsPortLogName(file.filename().string()) &&
-        SameFile(file.parent_path().empty() ? "." : file.parent_path().string(),
+    const std::filesystem::path file = Utf8Path(path);
+    if (!options.portLogsDir.empty() && IsPortLogName(Utf8Text(file.filename())) &&
+        SameFile(file.parent_path().empty() ? "." : Utf8Text(file.parent_path()),
                  options.portLogsDir)) {
         error = std::string(name) + ": '" + path + "' is a port log of --port-logs";
         return false;
@@ -531,9 +547,11 @@ bool CheckOutputsApart(const CliOptions& options, std::string& error) {
     }
     // A port log already there (a link, say) that is an image or another output.
     std::error_code code;
-    for (const auto& entry : std::filesystem::directory_iterator(options.portLogsDir, code)) {
-        const std::string path = entry.path().string();
-        if (IsPortLogName(entry.path().filename().string()) && IsOtherFileOfTheJob(options, path)) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(Utf8Path(options.portLogsDir), code)) {
+        const std::string path = Utf8Text(entry.path());
+        if (IsPortLogName(Utf8Text(entry.path().filename())) &&
+            IsOtherFileOfTheJob(options, path)) {
             error = "--port-logs: '" + path + "' is an image or another output of the job";
             return false;
         }
@@ -656,9 +674,7 @@ class SimulatedHandsets {
                       const std::vector<HandsetFaults>& faults)
         : m_bus(bus) {
         for (int index = 0; index < options.simulate; ++index) {
-            HandsetConfig config;
-            config.instance = FormatEntry("SIM%d", index);
-            config.recordMode = RecordMode::kDigest;
+            HandsetConfig config = DemoHandsetConfig(index);
             config.timing.roundTripMicros = options.simRoundTripMicros;
             config.timing.flashBytesPerSecond =
                 static_cast<uint64_t>(options.simFlashMegabytesPerSecond * (1 << 20));
@@ -866,7 +882,8 @@ class CommandLineBench {
                 m_pPortLogs.reset();
                 if (!m_options.portLogsDir.empty()) {
                     std::error_code code;
-                    std::filesystem::remove(JobPortLogsDirectory(), code);  // only when empty
+                    // Only when empty.
+                    std::filesystem::remove(Utf8Path(JobPortLogsDirectory()), code);
                 }
                 break;
             }
@@ -955,7 +972,7 @@ class CommandLineBench {
         if (m_options.logFile.empty()) {
             return true;
         }
-        m_pLogFile = std::fopen(m_options.logFile.c_str(), "w");
+        m_pLogFile = OpenUtf8File(m_options.logFile, "w");
         if (m_pLogFile == nullptr) {
             error = "--log: cannot write '" + m_options.logFile + "': " + std::strerror(errno);
             return false;
@@ -1024,7 +1041,7 @@ class CommandLineBench {
                 dlg.OnImageButton(image.selectionKind);  // a chosen image's button clears it
             }
             const size_t logBefore = dlg.MainLog().size();
-            m_view.SetNextChosenFile(std::filesystem::absolute(given).string());
+            m_view.SetNextChosenFile(Utf8Text(std::filesystem::absolute(Utf8Path(given))));
             dlg.OnImageButton(image.selectionKind);
             if (!dlg.IsSelected(image.imageKind)) {
                 for (const std::string& line : LogLines(dlg.MainLog().substr(logBefore))) {
@@ -1504,7 +1521,7 @@ class CommandLineBench {
         if (!m_options.loop) {
             return m_options.portLogsDir;
         }
-        return (std::filesystem::path(m_options.portLogsDir) / JobFolderName(m_nJob)).string();
+        return Utf8Text(Utf8Path(m_options.portLogsDir) / JobFolderName(m_nJob));
     }
     std::unique_ptr<PortLogFiles> MakePortLogs() {
         if (m_options.portLogsDir.empty()) {
@@ -1553,11 +1570,18 @@ class CommandLineBench {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::string_view(argv[1]) == "history") {
-        return RunHistoryCommand(kProgram, argc - 1, argv + 1);
+    std::vector<std::string> arguments = CommandLineArguments(argc, argv);
+    std::vector<char*> argumentPointers;
+    for (std::string& argument : arguments) {
+        argumentPointers.push_back(argument.data());
+    }
+    if (argumentPointers.size() > 1 && std::string_view(argumentPointers[1]) == "history") {
+        return RunHistoryCommand(kProgram, static_cast<int>(argumentPointers.size()) - 1,
+                                 argumentPointers.data() + 1);
     }
     CliOptions options;
-    if (const std::optional<int> status = ParseCommandLine(argc, argv, options)) {
+    if (const std::optional<int> status = ParseCommandLine(
+            static_cast<int>(argumentPointers.size()), argumentPointers.data(), options)) {
         return *status;
     }
     if (options.listDevices) {

@@ -17,23 +17,20 @@ namespace varnel {
 namespace {
 
 constexpr char kProgram[] = "varnel-downloader";
-// Simulated handsets: the gap between two arrivals, and their pace (varnel-cli's defaults).
+// Simulated handsets: the gap between two arrivals.
 constexpr int kArrivalGapMs = 100;
-constexpr uint32_t kSimRoundTripMicros = 250;
-constexpr uint64_t kSimFlashBytesPerSecond = 16ull << 20;
 constexpr uint32_t kMaxTimeScale = 1000;
 
-std::unique_ptr<LinuxDevices> MakeDevices(const DesktopOptions& options, DialogView& view,
+std::unique_ptr<DeviceSource> MakeDevices(const DesktopOptions& options, DialogView& view,
                                           WindowThread& windowThread) {
     if (options.transport == TransportKind::kSim) {
         return nullptr;
     }
-    LinuxDeviceOptions devices;
-    devices.transport =
-        options.transport == TransportKind::kTty ? LinuxTransport::kTty : LinuxTransport::kLibusb;
+    DeviceOptions devices;
+    devices.bFileHandle = options.transport == TransportKind::kTty;
     devices.strTtyDirectory = options.strTtyDirectory;
     devices.usbIds = options.usbIds;
-    return std::make_unique<LinuxDevices>(devices, WindowMessageBox(view, windowThread, kProgram));
+    return MakeDeviceSource(std::move(devices), WindowMessageBox(view, windowThread, kProgram));
 }
 
 }  // namespace
@@ -143,12 +140,8 @@ void SimulatedHandsets::PlugAfterDetect() {
     m_paths.clear();
     for (int index = 0; index < m_nCount; ++index) {
         QTimer::singleShot((index + 1) * kArrivalGapMs, &m_arrivals, [this, index] {
-            HandsetConfig config;
-            config.instance = "SIM" + std::to_string(index);
-            config.recordMode = RecordMode::kDigest;
-            config.timing.roundTripMicros = kSimRoundTripMicros;
-            config.timing.flashBytesPerSecond = kSimFlashBytesPerSecond;
-            const std::string path = m_bus.Plug(std::make_shared<VirtualHandset>(config));
+            const std::string path =
+                m_bus.Plug(std::make_shared<VirtualHandset>(DemoHandsetConfig(index)));
             if (!path.empty()) {
                 m_paths.push_back(path);
             }

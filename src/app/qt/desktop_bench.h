@@ -13,8 +13,8 @@
 #include "app/bench_application.h"
 #include "app/bench_devices.h"
 #include "engine/protocol.h"
-#include "platform/linux/linux_devices.h"
 #include "sim/sim_bus.h"
+#include "transport/device_path.h"
 #include "ui/qt/window_choices.h"
 
 namespace varnel {
@@ -99,7 +99,7 @@ class DesktopBench {
     SimBus m_bus;
     SimulatedHandsets m_handsets;
     // The real devices; null with simulated handsets.
-    std::unique_ptr<LinuxDevices> m_pDevices;
+    std::unique_ptr<DeviceSource> m_pDevices;
     std::unique_ptr<BenchApplication> m_pApplication;
     QMetaObject::Connection m_detectConnection;
     std::optional<QStringList> m_slotMap;

@@ -63,6 +63,10 @@ int FileNumber(StandardStream stream) {
 
 }  // namespace
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 size_t DecodeCp949Prefix(std::string_view text, std::string& out) {
     thread_local Cp949Decoder decoder;
     return decoder.Ready() ? decoder.DecodeSome(text, out) : 0;

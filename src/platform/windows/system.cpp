@@ -2,12 +2,18 @@
 
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "images/format_entry.h"
+#include "images/utf8_path.h"
 
 namespace varnel {
 
@@ -50,6 +56,25 @@ std::string LastErrorText() {
 
 }  // namespace
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        return std::vector<std::string>(argv, argv + argc);
+    }
+    std::vector<std::string> arguments;
+    for (int index = 0; index < count; ++index) {
+        const int size =
+            WideCharToMultiByte(CP_UTF8, 0, wide[index], -1, nullptr, 0, nullptr, nullptr);
+        std::string argument(static_cast<size_t>(size > 0 ? size : 1), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide[index], -1, argument.data(), size, nullptr, nullptr);
+        argument.resize(argument.size() - 1);  // the terminating null
+        arguments.push_back(std::move(argument));
+    }
+    LocalFree(wide);
+    return arguments;
+}
+
 size_t DecodeCp949Prefix(std::string_view text, std::string& out) {
     size_t at = 0;
     while (at < text.size()) {
@@ -66,7 +91,7 @@ size_t DecodeCp949Prefix(std::string_view text, std::string& out) {
 bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error) {
     const std::string temporary =
         FormatEntry("%s.%lu.tmp", path.c_str(), static_cast<unsigned long>(GetCurrentProcessId()));
-    HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    HANDLE file = CreateFileW(Utf8Path(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = "cannot write '" + temporary + "': " + LastErrorText();
@@ -81,20 +106,20 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
     }
     CloseHandle(file);
     if (!complete) {
-        DeleteFileA(temporary.c_str());
+        DeleteFileW(Utf8Path(temporary).c_str());
         return false;
     }
-    if (!MoveFileExA(temporary.c_str(), path.c_str(),
+    if (!MoveFileExW(Utf8Path(temporary).c_str(), Utf8Path(path).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         error = "cannot rename '" + temporary + "' to '" + path + "': " + LastErrorText();
-        DeleteFileA(temporary.c_str());
+        DeleteFileW(Utf8Path(temporary).c_str());
         return false;
     }
     return true;
 }
 
 bool MayWrite(const std::string& path, std::string& error) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(Utf8Path(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         error = LastErrorText();
         return false;

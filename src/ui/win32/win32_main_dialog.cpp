@@ -156,6 +156,15 @@ INT_PTR Win32MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DROPFILES:
             OnDropFiles(reinterpret_cast<HDROP>(wParam));
             return TRUE;
+        case WM_QUERYENDSESSION:
+            // The session may end: nothing here holds it up.
+            SetWindowLongPtrW(m_hDlg, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        case WM_ENDSESSION:
+            if (wParam != FALSE && m_onEndSession) {
+                std::exchange(m_onEndSession, nullptr)();
+            }
+            return TRUE;
         case WM_CLOSE:
             if (m_pDlg == nullptr) {
                 Destroy();

@@ -33,6 +33,11 @@ class Win32MainDialog {
     // Runs when a close the logic agreed to is about to destroy the window (its controls are
     // still there to read).
     void SetClosingListener(std::function<void()> listener) { m_onClosing = std::move(listener); }
+    // Runs when the session ends (log-off, shut-down): the process may be ended as soon as the
+    // window has answered, so whatever must outlive it is done here.
+    void SetEndSessionListener(std::function<void()> listener) {
+        m_onEndSession = std::move(listener);
+    }
     bool IsClosed() const { return m_hDlg == nullptr; }
 
     // The title (string 57344), the about-box item of the system menu (string 101), the icon
@@ -57,6 +62,7 @@ class Win32MainDialog {
     std::function<void()> m_onClosed;
     std::function<void()> m_onDetect;
     std::function<void()> m_onClosing;
+    std::function<void()> m_onEndSession;
 };
 
 // A string table entry of the program's resources, as UTF-8; empty when there is none.
