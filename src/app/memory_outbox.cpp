@@ -7,6 +7,15 @@ namespace varnel {
 void MemoryOutbox::Enqueue(const std::string& topic, const std::string& payload, bool retain) {
     std::lock_guard lock(m_mutex);
     m_messages.push_back({m_nNextId++, topic, payload, retain});
+    if (m_messages.size() > m_nCapacity) {
+        m_messages.pop_front();
+        ++m_nDropped;
+    }
+}
+
+size_t MemoryOutbox::Dropped() {
+    std::lock_guard lock(m_mutex);
+    return m_nDropped;
 }
 
 std::vector<OutboxMessage> MemoryOutbox::Pending(size_t limit) {

@@ -74,5 +74,16 @@ TEST(MemoryOutboxTest, KeepsOrderAndForgetsOnlyWhatWasAcknowledged) {
     EXPECT_EQ(left, "ac");
 }
 
+TEST(MemoryOutboxTest, DropsTheOldestBeyondItsCapacity) {
+    MemoryOutbox outbox(2);
+    for (const char* topic : {"a", "b", "c"}) {
+        outbox.Enqueue(topic, "{}", false);
+    }
+    const std::vector<OutboxMessage> pending = outbox.Pending(10);
+    ASSERT_EQ(pending.size(), 2u);
+    EXPECT_EQ(pending[0].strTopic, "b");
+    EXPECT_EQ(outbox.Dropped(), 1u);
+}
+
 }  // namespace
 }  // namespace varnel::test

@@ -861,6 +861,12 @@ class CommandLineBench {
             PrintError(FormatEntry("--mqtt: %zu message%s for the line's broker stay%s queued",
                                    queued, queued == 1 ? "" : "s", queued == 1 ? "s" : ""));
         }
+        if (const size_t dropped = m_lineOutbox.Dropped()) {
+            PrintError(
+                FormatEntry("--mqtt: dropped %zu unsent message%s for the line's broker, "
+                            "the oldest first: the queue holds %zu",
+                            dropped, dropped == 1 ? "" : "s", MemoryOutbox::kDefaultCapacity));
+        }
     }
 
   private:
@@ -870,12 +876,13 @@ class CommandLineBench {
         }
         LineBroker broker = m_options.broker;
         broker.strBench = m_options.benchName;
-        m_pLinePublisher = MakeLinePublisher(broker, m_lineOutbox, error);
+        // The messages wait here until the broker has them.
+        TelemetryOutbox& outbox = m_lineOutbox;
+        m_pLinePublisher = MakeLinePublisher(broker, outbox, error);
         if (!m_pLinePublisher) {
             return false;
         }
-        m_pLineTelemetry =
-            std::make_unique<LineTelemetry>(m_lineOutbox, broker.strLine, broker.strBench);
+        m_pLineTelemetry = std::make_unique<LineTelemetry>(outbox, broker.strLine, broker.strBench);
         m_observers.push_back(m_pLineTelemetry.get());
         return true;
     }
