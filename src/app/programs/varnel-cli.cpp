@@ -1543,7 +1543,7 @@ class CommandLineBench {
     JobEvents m_events;
     // The history and the line's broker, when asked for; each owned by its own member.
     std::vector<JobObserver*> m_observers;
-    // Declared in this order so that the publisher, which drains the outbox, goes first.
+    // In this order so that the publisher, which drains the outbox, is destroyed before it.
     MemoryOutbox m_lineOutbox;
     std::unique_ptr<LineTelemetry> m_pLineTelemetry;
     std::unique_ptr<LinePublisher> m_pLinePublisher;
