@@ -24,6 +24,9 @@ class LinePublisher {
     virtual ~LinePublisher() = default;
     // Waits up to `limit` for the outbox to empty; how many messages are still queued.
     virtual size_t Drain(std::chrono::milliseconds limit) = 0;
+    // Why the broker is not reached now, e.g. "Connection Refused: not authorised."; empty while
+    // it is, or before the first try.
+    virtual std::string Problem() = 0;
 };
 
 }  // namespace varnel

@@ -3,7 +3,9 @@
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace varnel {
@@ -45,6 +47,16 @@ size_t MqttPublisher::Drain(std::chrono::milliseconds limit) {
     return m_outbox.Pending(std::numeric_limits<size_t>::max()).size();
 }
 
+std::string MqttPublisher::Problem() {
+    std::lock_guard lock(m_problemMutex);
+    return m_strProblem;
+}
+
+void MqttPublisher::SetProblem(std::string problem) {
+    std::lock_guard lock(m_problemMutex);
+    m_strProblem = std::move(problem);
+}
+
 void MqttPublisher::Run() {
     while (!m_bStop) {
         const auto now = std::chrono::steady_clock::now();
@@ -56,8 +68,18 @@ void MqttPublisher::Run() {
             }
             continue;
         }
-        if (mosquitto_loop(m_client.get(), kTurnMs, 1) != MOSQ_ERR_SUCCESS ||
-            (!m_bConnected && now - m_attempted > kConnectLimit)) {
+        if (const int result = mosquitto_loop(m_client.get(), kTurnMs, 1);
+            result != MOSQ_ERR_SUCCESS) {
+            // A refusal has said why already.
+            if (!m_bRefused) {
+                SetProblem(result == MOSQ_ERR_ERRNO ? std::strerror(errno)
+                                                    : mosquitto_strerror(result));
+            }
+            Disconnected();
+            continue;
+        }
+        if (!m_bConnected && now - m_attempted > kConnectLimit) {
+            SetProblem("no answer to the connection");
             Disconnected();
             continue;
         }
@@ -68,19 +90,26 @@ void MqttPublisher::Run() {
 
 bool MqttPublisher::Connect() {
     m_attempted = std::chrono::steady_clock::now();
+    m_bRefused = false;
     std::string error;
     m_client = MakeMosquittoClient(m_endpoint, this, error);
     if (!m_client) {
+        SetProblem(error);
         return false;
     }
     mosquitto_connect_callback_set(m_client.get(), OnConnect);
     mosquitto_publish_callback_set(m_client.get(), OnPublish);
     const std::string offline = m_presence.payload(false);
-    return mosquitto_will_set(m_client.get(), m_presence.strTopic.c_str(),
-                              static_cast<int>(offline.size()), offline.data(), kQos,
-                              true) == MOSQ_ERR_SUCCESS &&
-           mosquitto_connect_async(m_client.get(), m_endpoint.strHost.c_str(), m_endpoint.nPort,
-                                   kKeepAliveSeconds) == MOSQ_ERR_SUCCESS;
+    int result = mosquitto_will_set(m_client.get(), m_presence.strTopic.c_str(),
+                                    static_cast<int>(offline.size()), offline.data(), kQos, true);
+    if (result == MOSQ_ERR_SUCCESS) {
+        result = mosquitto_connect_async(m_client.get(), m_endpoint.strHost.c_str(),
+                                         m_endpoint.nPort, kKeepAliveSeconds);
+    }
+    if (result != MOSQ_ERR_SUCCESS) {
+        SetProblem(result == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(result));
+    }
+    return result == MOSQ_ERR_SUCCESS;
 }
 
 // What the lost connection had not had acknowledged is offered again, in order, on the next.
@@ -149,8 +178,12 @@ void MqttPublisher::SayOffline() {
 void MqttPublisher::OnConnect(mosquitto*, void* context, int result) {
     auto* self = static_cast<MqttPublisher*>(context);
     if (result != 0) {
-        return;  // refused: the loop loses the connection and tries again later
+        // Refused: the loop loses the connection and tries again later.
+        self->SetProblem(mosquitto_connack_string(result));
+        self->m_bRefused = true;
+        return;
     }
+    self->SetProblem({});
     self->m_bConnected = true;
     self->m_backOff = std::chrono::milliseconds(0);
     self->PublishPresence(true, nullptr);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -31,6 +32,7 @@ class MqttPublisher : public LinePublisher {
     MqttPublisher& operator=(const MqttPublisher&) = delete;
 
     size_t Drain(std::chrono::milliseconds limit) override;
+    std::string Problem() override;
 
   private:
     void Run();
@@ -39,6 +41,7 @@ class MqttPublisher : public LinePublisher {
     void PublishPending();
     void PublishPresence(bool online, int* mid);
     void SayOffline();
+    void SetProblem(std::string problem);
 
     static void OnConnect(mosquitto* client, void* context, int result);
     static void OnPublish(mosquitto* client, void* context, int mid);
@@ -47,9 +50,12 @@ class MqttPublisher : public LinePublisher {
     TelemetryOutbox& m_outbox;
     Presence m_presence;
     std::atomic<bool> m_bStop{false};
+    std::mutex m_problemMutex;
+    std::string m_strProblem;
     // The rest belongs to the publishing thread alone.
     MosquittoClient m_client;
     bool m_bConnected = false;
+    bool m_bRefused = false;  // the broker answered this connection with a refusal
     std::chrono::steady_clock::time_point m_attempted;
     std::chrono::milliseconds m_backOff{0};
     std::map<int, int64_t> m_inFlight;  // message id of the connection -> outbox id

@@ -304,7 +304,8 @@ def case_tls_and_credentials(work, images):
         broker.stop()
     check(results["T"][0] == 0 and "queued" not in results["T"][1],
           "tls: exit and messages: %s" % (results["T"],))
-    check(results["W"][0] == 0 and "stay queued" in results["W"][1],
+    check(results["W"][0] == 0
+          and "stay queued: Connection Refused: not authorised" in results["W"][1],
           "tls, wrong password: %s" % (results["W"],))
     check(not any("/W/" in t for t, _ in subscriber.messages()),
           "tls: the wrong password got through")

@@ -858,8 +858,10 @@ class CommandLineBench {
             return;
         }
         if (const size_t queued = m_pLinePublisher->Drain(kLineDrainLimit)) {
-            PrintError(FormatEntry("--mqtt: %zu message%s for the line's broker stay%s queued",
-                                   queued, queued == 1 ? "" : "s", queued == 1 ? "s" : ""));
+            const std::string problem = m_pLinePublisher->Problem();
+            PrintError(FormatEntry("--mqtt: %zu message%s for the line's broker stay%s queued%s%s",
+                                   queued, queued == 1 ? "" : "s", queued == 1 ? "s" : "",
+                                   problem.empty() ? "" : ": ", problem.c_str()));
         }
         if (const size_t dropped = m_lineOutbox.Dropped()) {
             PrintError(
