@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs. Usage: install-deps.sh GROUP...
 #   build  compiler and build tools (enough for the simulated bench job)
-#   test   unit tests and benchmarks
+#   test   unit tests and benchmarks, the MQTT broker and its clients for the line's tests
 #   ci     sanitizer and fuzzing toolchain (clang)
 #   cross  mingw-w64 cross compiler and Wine for the Windows-side tests, a virtual display for
 #          the Windows window's screenshots, NSIS and zip for its installer
-#   usb    libusb, libudev and libsystemd for the Linux platform layer, umockdev for its tests
+#   usb    libusb, libudev and libsystemd for the Linux platform layer, umockdev for its tests,
+#          libmosquitto for the line's broker
 #   qt     Qt 6 Widgets and Test for the desktop window, a real font for its pixel tests and a
 #          Korean one for its warnings
 #   pkg    the Debian packaging: shlibdeps, lintian, help2man, desktop-file and AppStream
@@ -13,10 +14,10 @@
 set -euo pipefail
 declare -A groups=(
   [build]="cmake g++ ninja-build make libcli11-dev nlohmann-json3-dev libsqlite3-dev"
-  [test]="cmake g++ ninja-build make libcli11-dev nlohmann-json3-dev libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev"
+  [test]="cmake g++ ninja-build make libcli11-dev nlohmann-json3-dev libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev mosquitto mosquitto-clients openssl"
   [ci]="clang libclang-rt-14-dev"
   [cross]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 googletest xvfb xauth nsis zip"
-  [usb]="pkg-config libusb-1.0-0-dev libudev-dev libsystemd-dev umockdev libumockdev-dev"
+  [usb]="pkg-config libusb-1.0-0-dev libudev-dev libsystemd-dev umockdev libumockdev-dev libmosquitto-dev"
   [qt]="qt6-base-dev fonts-dejavu-core fonts-nanum"
   [pkg]="dpkg-dev file lintian help2man desktop-file-utils appstream fonts-nanum"
 )

@@ -10,6 +10,8 @@
 #include "platform/windows/win_host.h"
 #include "platform/windows/windows_devices.h"
 #else
+#include "app/line_telemetry.h"
+#include "line/mqtt_publisher.h"
 #include "platform/linux/linux_devices.h"
 #include "platform/linux/linux_host.h"
 #endif
@@ -56,6 +58,12 @@ PlatformHost MakePlatformHost(TransportClass, const std::string& stopRecordPath)
     return host;
 }
 
+std::unique_ptr<LinePublisher> MakeLinePublisher(const LineBroker&, TelemetryOutbox&,
+                                                 std::string& error) {
+    error = "this build has no MQTT client: the line's broker is reached from Linux benches";
+    return nullptr;
+}
+
 #else
 
 const char kFileHandleTransportName[] = "tty";
@@ -93,6 +101,26 @@ PlatformHost MakePlatformHost(TransportClass transportClass, const std::string& 
     host.bServiceManager = SystemdRunning();
     host.bSyncControl = true;
     return host;
+}
+
+std::unique_ptr<LinePublisher> MakeLinePublisher(const LineBroker& broker, TelemetryOutbox& outbox,
+                                                 std::string& error) {
+    MqttEndpoint endpoint;
+    if (!ParseMqttUrl(broker.strUrl, endpoint, error)) {
+        return nullptr;
+    }
+    endpoint.strCaFile = broker.strCaFile;
+    endpoint.strCertFile = broker.strCertFile;
+    endpoint.strKeyFile = broker.strKeyFile;
+    // The TLS files are read now, so that a wrong one stops the job before it starts.
+    if (!MakeMosquittoClient(endpoint, nullptr, error)) {
+        return nullptr;
+    }
+    Presence presence{BenchTopic(broker.strLine, broker.strBench) + "/presence",
+                      [line = broker.strLine, bench = broker.strBench](bool online) {
+                          return PresencePayload(line, bench, online);
+                      }};
+    return std::make_unique<MqttPublisher>(std::move(endpoint), outbox, std::move(presence));
 }
 
 #endif

@@ -1,5 +1,6 @@
 // The one place that picks this system's platform: the device source of a bench on real
-// handsets and the host behind the start-up decisions and the sync-software control.
+// handsets, the host behind the start-up decisions and the sync-software control, and the
+// publisher to the line's broker.
 #pragma once
 
 #include <functional>
@@ -7,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "app/line_publisher.h"
+#include "app/telemetry_outbox.h"
 #include "engine/download_job.h"
 #include "engine/host_startup.h"
 #include "engine/os_version.h"
@@ -59,5 +62,10 @@ PlatformHost MakePlatformHost(TransportClass transportClass, const std::string& 
 // the download threads there always ran; unchanged on Linux.
 std::function<void(PortThreadParam&)> PlatformPortWorker(
     std::function<void(PortThreadParam&)> body);
+
+// A publisher that drains `outbox` to the line's broker from now on (MQTT on Linux); null with
+// a reason for a broker that cannot be used, or on a system without an MQTT client (Windows).
+std::unique_ptr<LinePublisher> MakeLinePublisher(const LineBroker& broker, TelemetryOutbox& outbox,
+                                                 std::string& error);
 
 }  // namespace varnel

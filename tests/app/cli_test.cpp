@@ -310,6 +310,7 @@ TEST_F(CliTest, LoopRunsAJobPerBatchWithNumberedRecordsAndATally) {
     for (const int job : {1, 2}) {
         SCOPED_TRACE(job);
         const nlohmann::json report = Report(FormatEntry("report-%04d.json", job));
+        EXPECT_EQ(report["job"], job);
         EXPECT_EQ(report["result"], "failed");
         ASSERT_EQ(report["ports"].size(), 2u);
         EXPECT_EQ(report["ports"][0]["state"], "finished");

@@ -37,7 +37,10 @@
 #include "app/job_loop.h"
 #include "app/job_observer.h"
 #include "app/job_report.h"
+#include "app/line_publisher.h"
+#include "app/line_telemetry.h"
 #include "app/log_text.h"
+#include "app/memory_outbox.h"
 #include "app/platform_wiring.h"
 #include "app/program_arguments.h"
 #include "app/version.h"
@@ -80,6 +83,8 @@ constexpr size_t kSummaryWidth = 160;
 // A RAM chunk packet carries this many image bytes in its 2048.
 constexpr uint64_t kChunkPayload = 2032;
 constexpr uint64_t kChunkPacket = 2048;
+// How long the end of the program waits for the line's broker to take what is queued.
+constexpr auto kLineDrainLimit = std::chrono::seconds(5);
 
 // The signal that asked the program to end; 0 while none has.
 std::atomic<int> g_nSignal{0};
@@ -150,6 +155,7 @@ struct CliOptions {
     std::string benchName = HostName();
     std::string historyFile;  // empty: the default place, when the build records a history
     bool noHistory = false;
+    LineBroker broker;  // no URL: no broker
     bool listDevices = false;
     bool json = false;
     std::vector<std::string> devices;
@@ -318,6 +324,20 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
                        std::string(kProgram) + " history --help\"")
         ->type_name("FILE");
     app.add_flag("--no-history", options.noHistory, "record no job history");
+    app.add_option("--mqtt", options.broker.strUrl,
+                   "publish the bench's live state to the line's MQTT broker at URL")
+        ->type_name("URL");
+    app.add_option("--line", options.broker.strLine,
+                   "the line's name in the broker's topics (default: line)")
+        ->type_name("NAME");
+    app.add_option("--mqtt-ca", options.broker.strCaFile,
+                   "with mqtts://: the certificates the broker's is checked against")
+        ->type_name("FILE");
+    app.add_option("--mqtt-cert", options.broker.strCertFile,
+                   "with mqtts://: the bench's own certificate")
+        ->type_name("FILE");
+    app.add_option("--mqtt-key", options.broker.strKeyFile, "with mqtts://: the key of --mqtt-cert")
+        ->type_name("FILE");
     app.add_option("--jobs", options.jobs, "with --loop: end after N jobs")
         ->type_name("N")
         ->check(Quiet(CLI::PositiveNumber));
@@ -839,6 +859,9 @@ class CommandLineBench {
         if (!m_options.check) {
             OpenHistory();
         }
+        if (std::string error; !StartLineTelemetry(error)) {
+            return BadInput({"--mqtt: " + error});
+        }
         std::vector<std::string> errors;
         if (!ChooseOptions() || !ChooseImages(errors) || !ChooseListEntries(errors)) {
             return BadInput(errors);
@@ -869,7 +892,44 @@ class CommandLineBench {
         return Finish(end);
     }
 
+    // What the line's broker has not yet taken gets a few seconds more; what stays is said.
+    void FinishLineTelemetry() {
+        if (!m_pLinePublisher) {
+            return;
+        }
+        if (const size_t queued = m_pLinePublisher->Drain(kLineDrainLimit)) {
+            const std::string problem = m_pLinePublisher->Problem();
+            PrintError(FormatEntry("--mqtt: %zu message%s for the line's broker stay%s queued%s%s",
+                                   queued, queued == 1 ? "" : "s", queued == 1 ? "s" : "",
+                                   problem.empty() ? "" : ": ", problem.c_str()));
+        }
+        if (const size_t dropped = m_lineOutbox.Dropped()) {
+            PrintError(
+                FormatEntry("--mqtt: dropped %zu unsent message%s for the line's broker, "
+                            "the oldest first: the queue holds %zu",
+                            dropped, dropped == 1 ? "" : "s", MemoryOutbox::kDefaultCapacity));
+        }
+    }
+
   private:
+    bool StartLineTelemetry(std::string& error) {
+        if (m_options.broker.strUrl.empty() || m_options.check) {
+            return true;
+        }
+        LineBroker broker = m_options.broker;
+        broker.strBench = m_options.benchName;
+        // The messages wait until the broker has them: in the history when there is one, so
+        // that they outlive this process, else in memory.
+        TelemetryOutbox& outbox = m_pHistory ? m_pHistory->Outbox() : m_lineOutbox;
+        m_pLinePublisher = MakeLinePublisher(broker, outbox, error);
+        if (!m_pLinePublisher) {
+            return false;
+        }
+        m_pLineTelemetry = std::make_unique<LineTelemetry>(outbox, broker.strLine, broker.strBench);
+        m_observers.push_back(m_pLineTelemetry.get());
+        return true;
+    }
+
     // --loop: job after job until a signal or --jobs ends it. Handsets still plugged in from the
     // last job make no arrival, so only new ones attach.
     int RunLoop() {
@@ -920,6 +980,7 @@ class CommandLineBench {
         m_handsets.ReplaceBatch();
         dlg.ResetAll();
         JobReport next;
+        next.nJob = job;
         next.started = std::chrono::system_clock::now();
         next.nPortsExpected = m_report.nPortsExpected;
         next.strTitle = m_report.strTitle;
@@ -1060,7 +1121,7 @@ class CommandLineBench {
     ReportImage DescribeImage(const ImageOption& image, const std::string& path,
                               const ImageSpan& span) {
         ReportImage described{image.kind, path, span.dwSize, 0, {}};
-        if (m_options.reportFile.empty() && !m_pHistory) {
+        if (m_options.reportFile.empty() && m_observers.empty()) {
             return described;
         }
         ImageFile file;
@@ -1564,6 +1625,10 @@ class CommandLineBench {
     bool m_bHistoryFailureShown = false;
     // The history and the line's broker, when asked for; each owned by its own member.
     std::vector<JobObserver*> m_observers;
+    // In this order so that the publisher, which drains the outbox, is destroyed before it.
+    MemoryOutbox m_lineOutbox;
+    std::unique_ptr<LineTelemetry> m_pLineTelemetry;
+    std::unique_ptr<LinePublisher> m_pLinePublisher;
     std::array<std::optional<PortSnapshot>, kPortCount> m_lastSnapshot;
 };
 
@@ -1606,5 +1671,7 @@ int main(int argc, char** argv) {
     SetProtocolTimeouts(timeouts);
     CatchEndRequests(OnSignal);
     CommandLineBench bench(options, faults);
-    return bench.Run();
+    const int status = bench.Run();
+    bench.FinishLineTelemetry();
+    return status;
 }
