@@ -87,9 +87,10 @@ AttachResult AttachDevice(DownloadJob& job, AttachWindow& window, Clock& clock,
         if (!transport.Open(GUID_BOOTLOADER_INTERFACE, devicePath.c_str())) {
             if (transport.LastOpenDenied()) {
                 mainLog.AppendMainLog(
-                    "[Error:%d] No permission to open %s: install packaging/70-varnel.rules in "
-                    "/etc/udev/rules.d (or add the user to the device's group), then plug it in "
-                    "again.\r\n",
+                    "[Error:%d] No permission to open %s: install the udev rules (the "
+                    "varnel-downloader package does; from a checkout copy "
+                    "packaging/70-varnel.rules to /etc/udev/rules.d) or add the user to the "
+                    "group plugdev, then plug it in again.\r\n",
                     port, devicePath.c_str());
                 return AttachResult::kAccessDenied;
             }

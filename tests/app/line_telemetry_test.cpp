@@ -25,7 +25,7 @@ TEST(LineTelemetryTest, JobBecomesStatesEventsAndTheReportInOrder) {
     telemetry.JobStarted(report);
     telemetry.PortChanged(3, {kPortDownloading, "SIM3", 0, 10, "Download"});
     telemetry.PortChanged(3, {kPortDownloading, "SIM3", 0, 60, "Download"});
-    report.ports.push_back({3, "SIM3", "s3", "1-2", "failed", 7, "Fail", 1.5, "", {}, {}});
+    report.ports.push_back({3, "SIM3", "s3", "1-2", "failed", 7, "Fail", 1.5, 4096, "", {}, {}});
     telemetry.PortEnded(report, report.ports.back());
     report.strResult = "failed";
     telemetry.JobEnded(report);

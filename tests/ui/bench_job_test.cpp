@@ -308,7 +308,7 @@ TEST_F(BenchJobTest, ADeviceWithoutAccessRightsIsNamedWithTheFixOnce) {
     EXPECT_EQ(refused.opens, 1);
     EXPECT_EQ(dlg_->m_nDetected, 0);
     EXPECT_THAT(dlg_->MainLog(), HasSubstr("[Error:0] No permission to open " + paths_[0] +
-                                           ": install packaging/70-varnel.rules"));
+                                           ": install the udev rules"));
 }
 
 TEST_F(BenchJobTest, AUsbDeviceOutsideTheIdListIsNamedOnlyWhileDetecting) {

@@ -19,7 +19,8 @@ namespace varnel {
 
 namespace {
 
-constexpr const char* kNoPermission = "no permission (install packaging/70-varnel.rules)";
+constexpr const char* kNoPermission =
+    "no permission (install the udev rules, or join the group plugdev)";
 constexpr const char* kInUse = "in use by another port or program";
 
 std::string UsbIdText(uint16_t vendorId, uint16_t productId) {
