@@ -37,7 +37,7 @@ std::vector<std::string> Topics(const std::vector<OutboxMessage>& messages) {
     return topics;
 }
 
-TEST_F(JobHistoryTest, OutboxKeepsWhatIsUnpublishedInOrderAcrossAReopen) {
+TEST_F(JobHistoryTest, OutboxKeepsWhatIsUnpublishedInOrderAcrossAReopenForItsBenchOnly) {
     {
         const std::unique_ptr<JobHistory> history = Open();
         TelemetryOutbox& outbox = history->Outbox();
@@ -55,6 +55,11 @@ TEST_F(JobHistoryTest, OutboxKeepsWhatIsUnpublishedInOrderAcrossAReopen) {
     const std::unique_ptr<JobHistory> reopened = Open();
     EXPECT_THAT(Topics(reopened->Outbox().Pending(10)), ::testing::ElementsAre("b", "c"));
     EXPECT_THAT(reopened->Failure(), IsEmpty());
+    // Another bench program on the same file publishes only its own messages.
+    std::string error;
+    const std::unique_ptr<JobHistory> otherBench = OpenJobHistory(Path(), "bench-b", error);
+    ASSERT_TRUE(otherBench) << error;
+    EXPECT_THAT(otherBench->Outbox().Pending(10), IsEmpty());
 }
 
 // The program's thread enqueues while the publisher's drains: every message once, in order.

@@ -46,7 +46,8 @@ constexpr const char* kMigrations[] = {
            seconds REAL NOT NULL,
            PRIMARY KEY(job, port)) WITHOUT ROWID;
        CREATE INDEX images_of_job ON images(job);)",
-    // 1 -> 2: the bytes each port wrote, the outbox of the line's broker, and the indexes the
+    // 1 -> 2: the bytes each port wrote, the outbox of the line's broker (each bench program
+    // sharing the file publishes only its own messages), and the indexes the
     // queries of a long history need; each port carries its job's day (UTC) so that the yield
     // per day is counted without a join.
     R"(ALTER TABLE ports ADD COLUMN bytes_written INTEGER NOT NULL DEFAULT 0;
@@ -55,9 +56,11 @@ constexpr const char* kMigrations[] = {
            (SELECT substr(started, 1, 10) FROM jobs WHERE jobs.id = ports.job), '');
        CREATE TABLE outbox(
            id INTEGER PRIMARY KEY AUTOINCREMENT,
+           bench TEXT NOT NULL,
            topic TEXT NOT NULL,
            payload TEXT NOT NULL,
            retain INTEGER NOT NULL);
+       CREATE INDEX outbox_of_bench ON outbox(bench, id);
        CREATE INDEX jobs_started ON jobs(started);
        CREATE INDEX ports_serial ON ports(serial);
        CREATE INDEX ports_days ON ports(day, outcome);

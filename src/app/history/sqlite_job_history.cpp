@@ -90,10 +90,12 @@ class SqliteJobHistory final : public JobHistory, private TelemetryOutbox {
   private:
     void Enqueue(const std::string& topic, const std::string& payload, bool retain) override {
         Write([&] {
-            SqliteStatement(*m_pDb, "INSERT INTO outbox(topic, payload, retain) VALUES(?, ?, ?)")
-                .Bind(1, topic)
-                .Bind(2, payload)
-                .Bind(3, int64_t{retain ? 1 : 0})
+            SqliteStatement(*m_pDb,
+                            "INSERT INTO outbox(bench, topic, payload, retain) VALUES(?, ?, ?, ?)")
+                .Bind(1, m_strBench)
+                .Bind(2, topic)
+                .Bind(3, payload)
+                .Bind(4, int64_t{retain ? 1 : 0})
                 .Run();
         });
     }
@@ -101,9 +103,10 @@ class SqliteJobHistory final : public JobHistory, private TelemetryOutbox {
     std::vector<OutboxMessage> Pending(size_t limit) override {
         std::vector<OutboxMessage> pending;
         Write([&] {
-            SqliteStatement query(
-                *m_pDb, "SELECT id, topic, payload, retain FROM outbox ORDER BY id LIMIT ?");
-            query.Bind(1, static_cast<int64_t>(limit));
+            SqliteStatement query(*m_pDb,
+                                  "SELECT id, topic, payload, retain FROM outbox WHERE bench = ? "
+                                  "ORDER BY id LIMIT ?");
+            query.Bind(1, m_strBench).Bind(2, static_cast<int64_t>(limit));
             while (query.Step()) {
                 pending.push_back(
                     {query.Integer(0), query.Text(1), query.Text(2), query.Integer(3) != 0});
