@@ -293,9 +293,9 @@ TEST(LinuxHostTest, ProcessPathMatchesTheWholeNameAndRestartsWithTheSameArgument
 
     control.RestartSyncSoftware();
     // The start does not wait: its name shows once the child has run the program, its command
-    // line a moment later.
+    // line a moment later; on a loaded machine that can take seconds.
     std::vector<ProcessEntry> restarted = Named(host, name);
-    for (int poll = 0; poll < 100 && (restarted.empty() || restarted[0].arguments.empty());
+    for (int poll = 0; poll < 1500 && (restarted.empty() || restarted[0].arguments.empty());
          ++poll) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         restarted = Named(host, name);
