@@ -83,6 +83,10 @@ void MqttPublisher::Run() {
             Disconnected();
             continue;
         }
+        if (m_bAnnounceOnline) {
+            m_bAnnounceOnline = false;
+            PublishPresence(true, nullptr);
+        }
         PublishPending();
     }
     SayOffline();
@@ -116,6 +120,7 @@ bool MqttPublisher::Connect() {
 void MqttPublisher::Disconnected() {
     m_client.reset();
     m_bConnected = false;
+    m_bAnnounceOnline = false;
     m_inFlight.clear();
     m_nLastHanded = 0;
     m_backOff =
@@ -186,7 +191,9 @@ void MqttPublisher::OnConnect(mosquitto*, void* context, int result) {
     self->SetProblem({});
     self->m_bConnected = true;
     self->m_backOff = std::chrono::milliseconds(0);
-    self->PublishPresence(true, nullptr);
+    // Published from the loop, not here: the library calls back holding a lock of its own that
+    // its publishing takes in the other order.
+    self->m_bAnnounceOnline = true;
 }
 
 void MqttPublisher::OnPublish(mosquitto*, void* context, int mid) {

@@ -55,7 +55,8 @@ class MqttPublisher : public LinePublisher {
     // The rest belongs to the publishing thread alone.
     MosquittoClient m_client;
     bool m_bConnected = false;
-    bool m_bRefused = false;  // the broker answered this connection with a refusal
+    bool m_bRefused = false;         // the broker answered this connection with a refusal
+    bool m_bAnnounceOnline = false;  // connected: the presence goes out before anything else
     std::chrono::steady_clock::time_point m_attempted;
     std::chrono::milliseconds m_backOff{0};
     std::map<int, int64_t> m_inFlight;  // message id of the connection -> outbox id
