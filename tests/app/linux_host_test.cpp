@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -178,6 +179,20 @@ TEST(LinuxHostTest, AProgramThatCannotBeExecutedIsNotStarted) {
     EXPECT_FALSE(StartDetached("/nonexistent/varnel-program"));
 }
 
+// The one process of that name once its command line can be read, waiting up to 30 s: until
+// then the walk records no path to start it again from, and a loaded machine can take seconds.
+std::vector<ProcessEntry> StartedWithCommandLine(LinuxSyncSoftwareHost& host,
+                                                 const std::string& name) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::vector<ProcessEntry> found = Named(host, name);
+    while ((found.size() != 1 || found[0].strExePath.empty()) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        found = Named(host, name);
+    }
+    return found;
+}
+
 TEST(LinuxHostTest, ProcessWalkFindsAndTerminatesOnlyTheProcessItSaw) {
     ScratchDir dir;
     ASSERT_FALSE(dir.path().empty());
@@ -201,6 +216,25 @@ TEST(LinuxHostTest, ProcessWalkFindsAndTerminatesOnlyTheProcessItSaw) {
     EXPECT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(WTERMSIG(status), SIGTERM);
     EXPECT_FALSE(host.TerminateProcess(found[0]));
+}
+
+TEST(LinuxHostTest, AnEndedProcessNotYetWaitedForIsNotOffered) {
+    ScratchDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string name = "vz" + std::to_string(getpid());
+    fs::copy_file("/bin/true", dir.path() + "/" + name);
+    const pid_t child = Spawn({dir.path() + "/" + name});
+    ASSERT_GT(child, 0);
+    siginfo_t ended{};
+    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child), &ended, WEXITED | WNOWAIT), 0);
+
+    LinuxSyncSoftwareHost host;
+    std::vector<ProcessEntry> all;
+    ASSERT_TRUE(host.SnapshotProcesses(all));
+    EXPECT_TRUE(std::none_of(all.begin(), all.end(),
+                             [&](const ProcessEntry& entry) { return entry.strExeFile == name; }));
+    EXPECT_FALSE(host.TerminateProcess({static_cast<uint64_t>(child), name}));
+    ASSERT_EQ(waitpid(child, nullptr, 0), child);
 }
 
 TEST(LinuxHostTest, ProcessPathStopsAndStartsTheProgramAgain) {
@@ -278,7 +312,7 @@ TEST(LinuxHostTest, ProcessPathMatchesTheWholeNameAndRestartsWithTheSameArgument
             }
         }
     } reaper{{longer, child}};
-    ASSERT_EQ(Named(host, name).size(), 1u);
+    ASSERT_EQ(StartedWithCommandLine(host, name).size(), 1u);
 
     FakeClock clock;
     RecordingLog log;
@@ -292,14 +326,8 @@ TEST(LinuxHostTest, ProcessPathMatchesTheWholeNameAndRestartsWithTheSameArgument
     EXPECT_EQ(kill(longer, 0), 0) << "a name that only starts with the program's is not it";
 
     control.RestartSyncSoftware();
-    // The start does not wait: its name shows once the child has run the program, its command
-    // line a moment later; on a loaded machine that can take seconds.
-    std::vector<ProcessEntry> restarted = Named(host, name);
-    for (int poll = 0; poll < 1500 && (restarted.empty() || restarted[0].arguments.empty());
-         ++poll) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        restarted = Named(host, name);
-    }
+    // The start does not wait for the program to run.
+    const std::vector<ProcessEntry> restarted = StartedWithCommandLine(host, name);
     ASSERT_EQ(restarted.size(), 1u);
     EXPECT_EQ(restarted[0].strExePath, dir.path() + "/" + name);
     EXPECT_EQ(restarted[0].arguments, Lines{"31"});

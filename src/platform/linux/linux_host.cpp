@@ -521,6 +521,13 @@ ProcessEntry ReadProcessEntry(uint64_t pid) {
 
 std::string ReadProcessName(uint64_t pid) {
     const std::string directory = "/proc/" + std::to_string(pid) + "/";
+    // An ended process its parent has not waited for yet keeps its name but runs no more.
+    const std::string stat = ReadSmallFile(directory + "stat", 512);
+    const size_t nameEnd = stat.rfind(')');
+    if (nameEnd == std::string::npos || nameEnd + 2 >= stat.size() || stat[nameEnd + 2] == 'Z' ||
+        stat[nameEnd + 2] == 'X') {
+        return {};
+    }
     std::string name = ReadSmallFile(directory + "comm", 64);
     while (!name.empty() && (name.back() == '\n' || name.back() == '\0')) {
         name.pop_back();

@@ -108,7 +108,7 @@ std::string ReadSmallFile(const std::string& path, size_t limit);
 bool SystemdRunning();
 
 // A process's executable name: its kernel name, or the file name it was started by when the
-// kernel name is a cut-off prefix of it. Empty when the process is gone.
+// kernel name is a cut-off prefix of it. Empty when the process is gone or has ended.
 std::string ReadProcessName(uint64_t pid);
 
 // The manager on the system bus (sd-bus); null with `error` set when the bus cannot be reached.
