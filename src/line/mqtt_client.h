@@ -9,6 +9,10 @@ struct mosquitto;
 
 namespace varnel {
 
+// Every message of the line is delivered at least once, publisher and viewer alike.
+inline constexpr int kMqttQos = 1;
+inline constexpr int kMqttKeepAliveSeconds = 10;
+
 struct MqttEndpoint {
     std::string strHost;
     int nPort = 0;

@@ -12,8 +12,6 @@ namespace varnel {
 
 namespace {
 
-constexpr int kQos = 1;
-constexpr int kKeepAliveSeconds = 10;
 // How long one turn of the thread waits on the socket: also how soon a new message leaves.
 constexpr int kTurnMs = 20;
 // Messages given to the connection before their acknowledgements.
@@ -104,11 +102,12 @@ bool MqttPublisher::Connect() {
     mosquitto_connect_callback_set(m_client.get(), OnConnect);
     mosquitto_publish_callback_set(m_client.get(), OnPublish);
     const std::string offline = m_presence.payload(false);
-    int result = mosquitto_will_set(m_client.get(), m_presence.strTopic.c_str(),
-                                    static_cast<int>(offline.size()), offline.data(), kQos, true);
+    int result =
+        mosquitto_will_set(m_client.get(), m_presence.strTopic.c_str(),
+                           static_cast<int>(offline.size()), offline.data(), kMqttQos, true);
     if (result == MOSQ_ERR_SUCCESS) {
         result = mosquitto_connect_async(m_client.get(), m_endpoint.strHost.c_str(),
-                                         m_endpoint.nPort, kKeepAliveSeconds);
+                                         m_endpoint.nPort, kMqttKeepAliveSeconds);
     }
     if (result != MOSQ_ERR_SUCCESS) {
         SetProblem(result == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(result));
@@ -143,7 +142,7 @@ void MqttPublisher::PublishPending() {
             mosquitto_publish(m_client.get(), &mid, message.strTopic.c_str(),
                               static_cast<int>(std::min<size_t>(message.strPayload.size(),
                                                                 std::numeric_limits<int>::max())),
-                              message.strPayload.data(), kQos, message.bRetain);
+                              message.strPayload.data(), kMqttQos, message.bRetain);
         if (result == MOSQ_ERR_PAYLOAD_SIZE || result == MOSQ_ERR_INVAL ||
             result == MOSQ_ERR_MALFORMED_UTF8) {
             // No broker takes it: it would hold up every message behind it for good.
@@ -164,7 +163,7 @@ void MqttPublisher::PublishPending() {
 void MqttPublisher::PublishPresence(bool online, int* mid) {
     const std::string payload = m_presence.payload(online);
     mosquitto_publish(m_client.get(), mid, m_presence.strTopic.c_str(),
-                      static_cast<int>(payload.size()), payload.data(), kQos, true);
+                      static_cast<int>(payload.size()), payload.data(), kMqttQos, true);
 }
 
 void MqttPublisher::SayOffline() {

@@ -26,8 +26,6 @@ using namespace varnel;
 
 constexpr char kProgram[] = "varnel-line";
 constexpr int kExitUnreachable = 1;
-constexpr int kQos = 1;
-constexpr int kKeepAliveSeconds = 10;
 constexpr int kTurnMs = 100;
 // Changes that come closer together than this are shown together.
 constexpr auto kRefresh = std::chrono::milliseconds(250);
@@ -63,7 +61,7 @@ void OnConnect(mosquitto* client, void* context, int result) {
     auto* subscription = static_cast<Subscription*>(context);
     if (result == 0) {
         subscription->bConnected = true;
-        mosquitto_subscribe(client, nullptr, subscription->strFilter.c_str(), kQos);
+        mosquitto_subscribe(client, nullptr, subscription->strFilter.c_str(), kMqttQos);
     } else {
         std::fprintf(stderr, "%s: the broker refused the connection: %s\n", kProgram,
                      mosquitto_connack_string(result));
@@ -158,7 +156,7 @@ int main(int argc, char** argv) {
     std::optional<std::chrono::steady_clock::time_point> connected;
     auto shown = started - kRefresh;
     bool linked = mosquitto_connect_async(client.get(), endpoint.strHost.c_str(), endpoint.nPort,
-                                          kKeepAliveSeconds) == MOSQ_ERR_SUCCESS;
+                                          kMqttKeepAliveSeconds) == MOSQ_ERR_SUCCESS;
     while (!g_bEnd) {
         const auto now = std::chrono::steady_clock::now();
         if (!connected && now - started > kConnectLimit) {
