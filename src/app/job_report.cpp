@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "app/log_text.h"
 #include "images/format_entry.h"
@@ -25,6 +26,15 @@ nlohmann::json OptionalTime(const std::optional<WallTime>& time) {
 
 std::string Hex32(uint32_t value) {
     return FormatEntry("0x%08X", value);
+}
+
+std::string RandomId() {
+    std::random_device random;
+    std::string id;
+    for (int word = 0; word < 4; ++word) {
+        id += FormatEntry("%08x", static_cast<unsigned>(random()));
+    }
+    return id;
 }
 
 std::string IsoTime(WallTime time) {

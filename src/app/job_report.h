@@ -75,6 +75,8 @@ struct JobReport {
 
 // UTC with milliseconds, e.g. "2024-05-01T12:00:00.250Z".
 std::string IsoTime(WallTime time);
+// 128 random bits as 32 hex digits: an id no other job or run of a program shares.
+std::string RandomId();
 // Puts the time, as IsoTime and a space, before every line of a text that arrives in pieces.
 class LineStamps {
   public:

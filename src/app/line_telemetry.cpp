@@ -56,10 +56,12 @@ LineTelemetry::LineTelemetry(TelemetryOutbox& outbox, std::string line, std::str
     : m_outbox(outbox),
       m_strLine(LogTextToUtf8(line)),
       m_strBench(LogTextToUtf8(bench)),
-      m_strTopic(BenchTopic(line, bench)) {}
+      m_strTopic(BenchTopic(line, bench)),
+      m_strRun(RandomId()) {}
 
 nlohmann::json LineTelemetry::Header() {
     return {{"schema_version", kLineSchemaVersion},
+            {"run", m_strRun},
             {"seq", ++m_nSeq},
             {"line", m_strLine},
             {"bench", m_strBench},

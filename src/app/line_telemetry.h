@@ -53,6 +53,7 @@ class LineTelemetry : public JobObserver {
     std::string m_strLine;
     std::string m_strBench;
     std::string m_strTopic;
+    std::string m_strRun;  // this run of the program: seq counts from 1 again in the next
     int64_t m_nSeq = 0;
     int m_nJob = 0;
     std::string m_strJobState = "idle";  // "running", then "ended"

@@ -54,8 +54,17 @@ TEST(LineTelemetryTest, JobBecomesStatesEventsAndTheReportInOrder) {
         if (index != 6) {
             EXPECT_EQ(payloads[index]["job"], 2) << index;
             EXPECT_EQ(payloads[index]["seq"], index < 6 ? index + 1 : index) << index;
+            EXPECT_EQ(payloads[index]["run"], payloads[0]["run"]) << index;
         }
     }
+    // The next run of the program counts seq from 1 again under a run of its own.
+    MemoryOutbox nextOutbox;
+    LineTelemetry nextRun(nextOutbox, "line", "A");
+    nextRun.JobStarted(report);
+    const json next = json::parse(nextOutbox.Pending(1).at(0).strPayload);
+    EXPECT_EQ(next["seq"], 1);
+    EXPECT_EQ(payloads[0]["run"].get<std::string>().size(), 32u);
+    EXPECT_NE(next["run"], payloads[0]["run"]);
 }
 
 TEST(MemoryOutboxTest, KeepsOrderAndForgetsOnlyWhatWasAcknowledged) {

@@ -135,8 +135,8 @@ def unique_by_seq(messages, bench):
     kept = []
     for topic, payload in messages:
         if topic.startswith("varnel/line/%s/" % bench) and "seq" in payload:
-            if payload["seq"] not in seen:
-                seen.add(payload["seq"])
+            if (payload["run"], payload["seq"]) not in seen:
+                seen.add((payload["run"], payload["seq"]))
                 kept.append((topic, payload))
     seqs = [payload["seq"] for _, payload in kept]
     return kept, seqs == list(range(1, len(seqs) + 1))

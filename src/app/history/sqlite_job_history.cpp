@@ -3,27 +3,16 @@
 // connection; a lock keeps the program's thread and the publisher's apart on it.
 #include <cstdio>
 #include <mutex>
-#include <random>
 
 #include "app/history/history_schema.h"
 #include "app/job_history.h"
 #include "app/log_text.h"
-#include "images/format_entry.h"
 
 namespace varnel {
 
 namespace {
 
 // 128 random bits in hex: unique across benches without asking anyone.
-std::string NewJobId() {
-    std::random_device random;
-    std::string id;
-    for (int word = 0; word < 4; ++word) {
-        id += FormatEntry("%08x", static_cast<unsigned>(random()));
-    }
-    return id;
-}
-
 std::string OptionsText(const JobReport& report) {
     return OptionsInUtf8(report.options).dump();
 }
@@ -139,7 +128,7 @@ class SqliteJobHistory final : public JobHistory, private TelemetryOutbox {
         SqliteStatement job(*m_pDb,
                             "INSERT INTO jobs(job_id, bench, job_number, title, version, started, "
                             "options, option_word) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
-        job.Bind(1, NewJobId())
+        job.Bind(1, RandomId())
             .Bind(2, m_strBench)
             .Bind(3, int64_t{report.nJob})
             .Bind(4, LogTextToUtf8(report.strTitle))
