@@ -31,6 +31,25 @@ std::string DefaultHistoryPath();
 std::unique_ptr<JobHistory> OpenJobHistory(const std::string& path, const std::string& bench,
                                            std::string& error);
 
+// What a listing of the history asks for: the newest jobs first, or their ports, filtered.
+struct HistoryQuery {
+    std::string path = DefaultHistoryPath();
+    std::string since;
+    std::string serial;
+    std::string outcome;
+    std::string imageSha256;
+    std::string jobId;  // one job, by the id the history gave it
+    int limit = 50;
+    bool json = false;
+    bool csv = false;
+    bool ports = false;
+    bool stats = false;
+};
+
+// The jobs (or with `ports` their ports) as `varnel-cli history --json` lists them: objects keyed
+// by column. False with `error` when the file is not there or cannot be read.
+bool ListHistory(const HistoryQuery& query, nlohmann::json& rows, std::string& error);
+
 // `varnel-cli history ARGS` (argv[0] is "history"): lists the recorded jobs, their ports or
 // their statistics; the exit status. `program` names the program in messages.
 int RunHistoryCommand(const char* program, int argc, char** argv);

@@ -1,5 +1,6 @@
 #include "app/job_report.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -81,6 +82,20 @@ std::vector<std::string> LogLines(std::string_view entries) {
         start = end + 1;
     }
     return lines;
+}
+
+std::string ReportKey(std::string_view option) {
+    const size_t start = option.find_first_not_of('-');
+    std::string key(start == std::string_view::npos ? std::string_view() : option.substr(start));
+    std::replace(key.begin(), key.end(), '-', '_');
+    return key;
+}
+
+nlohmann::json ReportListEntry(const std::vector<std::string>& entries, int index) {
+    if (index < 0 || index >= static_cast<int>(entries.size())) {
+        return nullptr;
+    }
+    return {{"index", index}, {"entry", entries[static_cast<size_t>(index)]}};
 }
 
 nlohmann::json OptionsInUtf8(nlohmann::json options) {

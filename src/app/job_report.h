@@ -92,6 +92,11 @@ std::vector<std::string> LogLines(std::string_view entries);
 // A byte sum or flag word as the reports write it: "0x0001ABCD".
 std::string Hex32(uint32_t value);
 
+// "--keep-eboot-cfg" as the options' key: "keep_eboot_cfg".
+std::string ReportKey(std::string_view option);
+// Entry `index` of a list as the options give it ({"index", "entry"}); null when it has none.
+nlohmann::json ReportListEntry(const std::vector<std::string>& entries, int index);
+
 // The options with the list entries an image named in UTF-8.
 nlohmann::json OptionsInUtf8(nlohmann::json options);
 // Every text in UTF-8 (log_text.h), so that any bytes an image carries can be written.

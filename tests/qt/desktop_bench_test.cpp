@@ -9,8 +9,10 @@
 #include <QSettings>
 #include <QTableWidget>
 #include <filesystem>
+#include <fstream>
 
 #include "app/qt/desktop_bench.h"
+#include "app/qt/history_dialog.h"
 #include "engine/protocol.h"
 #include "support/image_dir.h"
 #include "tests/platform/sim_process.h"
@@ -69,6 +71,15 @@ TEST(DesktopArgumentsTest, TransportsAndTheirChecks) {
         EXPECT_FALSE(result.options) << wrong.join(' ').toStdString();
         EXPECT_FALSE(result.strError.empty()) << wrong.join(' ').toStdString();
     }
+    const DesktopArguments recorded = Parse({"--history", "/data/h.sqlite3", "--bench", "b2"});
+    ASSERT_TRUE(recorded.options);
+    EXPECT_TRUE(recorded.options->bHistory);
+    EXPECT_EQ(recorded.options->strHistoryFile, "/data/h.sqlite3");
+    EXPECT_EQ(recorded.options->strBenchName, "b2");
+    EXPECT_TRUE(plain.options->bHistory) << "on by default";
+    EXPECT_FALSE(Parse({"--no-history"}).options->bHistory);
+    EXPECT_FALSE(Parse({"--history", "/data/h.sqlite3", "--no-history"}).options);
+
     const DesktopArguments help = Parse({"--help"});
     EXPECT_FALSE(help.options);
     EXPECT_THAT(help.strHelp, HasSubstr("--simulate <N>"));
@@ -92,14 +103,15 @@ class DesktopBenchTest : public ::testing::Test {
         std::string error;
         ASSERT_TRUE(bench_->Start(error)) << error;
     }
-    void MakeSimulatedBench() {
+    static DesktopOptions SimulatedOptions(int handsets) {
         DesktopOptions options;
         options.transport = TransportKind::kSim;
-        options.nSimulated = 2;
+        options.nSimulated = handsets;
         options.dwTimeScale = 1000;  // the boot wait takes half a second
         options.dwLongReplyLimitMs = 20'000;
-        MakeBench(options);
+        return options;
     }
+    void MakeSimulatedBench() { MakeBench(SimulatedOptions(2)); }
     void ChoosePda() {
         ImageSpec spec;
         spec.format = ImageFormat::kPda;
@@ -199,6 +211,96 @@ TEST_F(DesktopBenchTest, TheSettingsSlotMapPinsHandsetsAndTheDevicesViewShowsThe
         EXPECT_EQ(table.item(row, 6)->text(), QStringLiteral("yes"));
         EXPECT_EQ(table.item(row, 7)->text(), QStringLiteral("PDA %1").arg(1 - row));
     }
+}
+
+// Job 1: one handset finishes, one fails; job 2 is cut short by Reset All. The History view shows
+// both, newest first, and the ports of the job selected.
+TEST_F(DesktopBenchTest, JobsAreRecordedAndTheHistoryViewShowsThemWithTheirPorts) {
+    DesktopOptions options = SimulatedOptions(1);
+    options.bHistory = true;
+    options.strHistoryFile = images_.Path() + "/history/jobs.sqlite3";
+    options.strBenchName = "qt-bench";
+    MakeBench(options);
+    std::string error;
+    ASSERT_TRUE(bench_->Start(error)) << error;
+    window_.show();
+
+    ChoosePda();
+    Click(IDC_DETECT);
+    HandsetConfig failing = DemoHandsetConfig(7);
+    failing.instance = "BAD";
+    failing.faults.wrongChunkSumAt = 2;
+    bench_->Bus().Plug(std::make_shared<VirtualHandset>(failing));
+    ASSERT_TRUE(ProcessEventsUntil([this] { return Dialog().m_nDetected == 2; }, 10000));
+    Click(IDC_START_DOWNLOADING);
+    ASSERT_TRUE(ProcessEventsUntil([this] { return Finished(); }, 30000)) << Dialog().MainLog();
+    ASSERT_EQ(Dialog().m_nFailed, 1);
+
+    Click(IDC_RESET_ALL);
+    ChoosePda();
+    Click(IDC_DETECT);
+    ASSERT_TRUE(ProcessEventsUntil([this] { return Dialog().m_nDetected == 1; }, 10000));
+    Click(IDC_RESET_ALL);
+    EXPECT_EQ(Dialog().MainLog().find("[History]"), std::string::npos) << Dialog().MainLog();
+
+    QAction* view = window_.SystemMenu()->findChild<QAction*>(QStringLiteral("history_view"));
+    ASSERT_NE(view, nullptr);
+    const auto cell = [](const QTableWidget& table, int row, int column) {
+        const QTableWidgetItem* item = table.item(row, column);
+        return item != nullptr ? item->text().toStdString() : std::string("(none)");
+    };
+    ModalHandler<CHistoryDlg> check([&](CHistoryDlg& history) {
+        EXPECT_EQ(history.Problem(), QString());
+        const QTableWidget& jobs = *history.Jobs();
+        ASSERT_EQ(jobs.rowCount(), 2);
+        // Bench, job, images, finished, failed, result.
+        EXPECT_EQ(cell(jobs, 0, 2), "2");
+        EXPECT_EQ(cell(jobs, 0, 6), "interrupted");
+        EXPECT_EQ(cell(jobs, 1, 1), "qt-bench");
+        EXPECT_EQ(cell(jobs, 1, 2), "1");
+        EXPECT_EQ(cell(jobs, 1, 3), "PDA bench.nb0");
+        EXPECT_EQ(cell(jobs, 1, 4), "1");
+        EXPECT_EQ(cell(jobs, 1, 5), "1");
+        EXPECT_EQ(cell(jobs, 1, 6), "failed");
+        const QTableWidget& ports = *history.Ports();
+        ASSERT_EQ(ports.rowCount(), 1) << "the newest job's port";
+        EXPECT_EQ(cell(ports, 0, 3), "stopped");
+
+        history.Jobs()->selectRow(1);
+        ASSERT_EQ(ports.rowCount(), 2);
+        const int bad = cell(ports, 0, 1) == "BAD" ? 0 : 1;
+        EXPECT_EQ(cell(ports, bad, 1), "BAD");
+        EXPECT_THAT(cell(ports, bad, 2), ::testing::StartsWith("sim-"));
+        EXPECT_EQ(cell(ports, bad, 3), "failed");
+        EXPECT_NE(cell(ports, bad, 4), "0");
+        EXPECT_EQ(cell(ports, bad, 5), "[FAIL] PDA Checksum !!");
+        EXPECT_EQ(cell(ports, 1 - bad, 1), "SIM0");
+        EXPECT_EQ(cell(ports, 1 - bad, 3), "finished");
+        EXPECT_TRUE(history.grab().save(ArtifactPath(QStringLiteral("history-view.png"))));
+        history.accept();
+    });
+    view->trigger();
+    EXPECT_EQ(check.Handled(), 1);
+}
+
+TEST_F(DesktopBenchTest, AHistoryThatCannotBeOpenedIsOneLineInTheMainLog) {
+    DesktopOptions options = SimulatedOptions(1);
+    options.bHistory = true;
+    const std::string blocker = images_.Path() + "/not-a-folder";
+    std::ofstream(blocker) << "a file where the history's folder would have to be";
+    options.strHistoryFile = blocker + "/jobs.sqlite3";
+    MakeBench(options);
+    std::string error;
+    ASSERT_TRUE(bench_->Start(error)) << error;
+    const std::string log = Dialog().MainLog();
+    EXPECT_THAT(log, HasSubstr("[History] jobs are not recorded: cannot open '" +
+                               options.strHistoryFile + "'"));
+    EXPECT_EQ(log.find("[History]"), log.rfind("[History]"));
+    ChoosePda();
+    Click(IDC_DETECT);
+    ASSERT_TRUE(ProcessEventsUntil([this] { return Dialog().m_nDetected == 1; }, 10000));
+    Click(IDC_START_DOWNLOADING);
+    ASSERT_TRUE(ProcessEventsUntil([this] { return Finished(); }, 30000)) << Dialog().MainLog();
 }
 
 TEST(DesktopArgumentsTest, ImagesBoxesModeAndStartingOver) {

@@ -23,19 +23,6 @@ namespace {
 constexpr int kExitUnreadable = 1;
 constexpr int kFailureRows = 10;
 
-struct HistoryQuery {
-    std::string path = DefaultHistoryPath();
-    std::string since;
-    std::string serial;
-    std::string outcome;
-    std::string imageSha256;
-    int limit = 50;
-    bool json = false;
-    bool csv = false;
-    bool ports = false;
-    bool stats = false;
-};
-
 // Rows of named values; each output format lays them out its own way. `textColumns` are the
 // columns the terminal table shows (all when empty).
 struct Table {
@@ -80,6 +67,9 @@ Conditions FiltersOf(const HistoryQuery& query, bool ports) {
     if (!query.imageSha256.empty()) {
         conditions.Add("EXISTS (SELECT 1 FROM images i WHERE i.job = j.id AND i.sha256 = ?)",
                        query.imageSha256, true);
+    }
+    if (!query.jobId.empty()) {
+        conditions.Add("j.job_id = ?", query.jobId, true);
     }
     return conditions;
 }
@@ -371,7 +361,34 @@ bool CheckQuery(HistoryQuery& query, std::string& error) {
     return true;
 }
 
+// Runs `read` on the history at `path`; false with `error` when the file is not there or cannot
+// be read.
+template <typename Read>
+bool ReadHistory(const std::string& path, Read read, std::string& error) {
+    if (std::error_code code; !std::filesystem::exists(path, code)) {
+        error = "no history at '" + path + "' yet";
+        return false;
+    }
+    try {
+        const std::unique_ptr<SqliteDatabase> db = OpenHistoryDatabase(path, false);
+        read(*db);
+    } catch (const SqliteError& failure) {
+        error = "cannot read '" + path + "': " + failure.what();
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool ListHistory(const HistoryQuery& query, nlohmann::json& rows, std::string& error) {
+    return ReadHistory(
+        query.path,
+        [&](const SqliteDatabase& db) {
+            rows = JsonRows(query.ports ? ListPorts(db, query) : ListJobs(db, query));
+        },
+        error);
+}
 
 int RunHistoryCommand(const char* program, int argc, char** argv) {
     HistoryQuery query;
@@ -407,24 +424,22 @@ int RunHistoryCommand(const char* program, int argc, char** argv) {
         std::fprintf(stderr, "%s: history: %s\n", program, error.c_str());
         return kExitBadArguments;
     }
-    if (std::error_code code; !std::filesystem::exists(query.path, code)) {
-        std::fprintf(stderr, "%s: history: no history at '%s' yet\n", program, query.path.c_str());
-        return kExitUnreadable;
-    }
     std::string text;
-    try {
-        const std::unique_ptr<SqliteDatabase> db = OpenHistoryDatabase(query.path, false);
-        if (query.stats) {
-            text = Statistics(*db, query);
-        } else {
-            const Table table = query.ports ? ListPorts(*db, query) : ListJobs(*db, query);
+    const bool read = ReadHistory(
+        query.path,
+        [&](const SqliteDatabase& db) {
+            if (query.stats) {
+                text = Statistics(db, query);
+                return;
+            }
+            const Table table = query.ports ? ListPorts(db, query) : ListJobs(db, query);
             text = query.json  ? Dump(JsonRows(table))
                    : query.csv ? CsvTable(table)
                                : TextTable(table);
-        }
-    } catch (const SqliteError& failure) {
-        std::fprintf(stderr, "%s: history: cannot read '%s': %s\n", program, query.path.c_str(),
-                     failure.what());
+        },
+        error);
+    if (!read) {
+        std::fprintf(stderr, "%s: history: %s\n", program, error.c_str());
         return kExitUnreadable;
     }
     std::fwrite(text.data(), 1, text.size(), stdout);

@@ -19,6 +19,11 @@ std::unique_ptr<JobHistory> OpenJobHistory(const std::string&, const std::string
     return nullptr;
 }
 
+bool ListHistory(const HistoryQuery&, nlohmann::json&, std::string& error) {
+    error = kNotBuilt;
+    return false;
+}
+
 int RunHistoryCommand(const char* program, int, char**) {
     std::fprintf(stderr, "%s: history: %s\n", program, kNotBuilt);
     return 2;

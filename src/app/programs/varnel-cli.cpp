@@ -36,6 +36,7 @@
 #include "app/job_history.h"
 #include "app/job_loop.h"
 #include "app/job_observer.h"
+#include "app/job_recorder.h"
 #include "app/job_report.h"
 #include "app/line_publisher.h"
 #include "app/line_telemetry.h"
@@ -95,21 +96,20 @@ void OnSignal(int signal) {
 
 struct ImageOption {
     const char* name;
-    const char* kind;  // as the report names it
     int selectionKind;
     int imageKind;
     const char* help;
 };
 // In the order the images are chosen: the CSC lists exist before an entry of them is picked.
 constexpr ImageOption kImageOptions[] = {
-    {"--eboot", "EBoot", kSelectEboot, kKindEboot, "EBoot image (.eb0)"},
-    {"--pda", "PDA", kSelectPda, kKindPda, "PDA image (.nb0)"},
-    {"--csc", "CSC", kSelectCsc, kKindCsc, "CSC image (.csc), single or multi"},
-    {"--telvik", "Telvik", kSelectTelvik, kKindTelvik, "Telvik image (.mst, .msd or .sst)"},
-    {"--phone", "Phone", kSelectPhone, kKindPhone, "Phone image (.bin)"},
-    {"--smd", "SMD", kSelectSmd, kKindSmd, "SMD image (.smd); needs --mode smd"},
-    {"--integrated", "Integrated", kSelectIntegrated, kKindIntegrated, "Integrated image (.img)"},
-    {"--contents", "Contents", kSelectContents, kKindContents, "Contents image (.mct)"},
+    {"--eboot", kSelectEboot, kKindEboot, "EBoot image (.eb0)"},
+    {"--pda", kSelectPda, kKindPda, "PDA image (.nb0)"},
+    {"--csc", kSelectCsc, kKindCsc, "CSC image (.csc), single or multi"},
+    {"--telvik", kSelectTelvik, kKindTelvik, "Telvik image (.mst, .msd or .sst)"},
+    {"--phone", kSelectPhone, kKindPhone, "Phone image (.bin)"},
+    {"--smd", kSelectSmd, kKindSmd, "SMD image (.smd); needs --mode smd"},
+    {"--integrated", kSelectIntegrated, kKindIntegrated, "Integrated image (.img)"},
+    {"--contents", kSelectContents, kKindContents, "Contents image (.mct)"},
 };
 constexpr size_t kImageOptionCount = std::size(kImageOptions);
 
@@ -173,13 +173,6 @@ struct CliOptions {
     bool loop = false;       // after each job reset all and Detect again
     int jobs = 0;            // with --loop: end after this many jobs; 0 until interrupted
 };
-
-// "--keep-eboot-cfg" as the report's key: "keep_eboot_cfg".
-std::string ReportKey(std::string_view option) {
-    std::string key(option.substr(option.find_first_not_of('-')));
-    std::replace(key.begin(), key.end(), '-', '_');
-    return key;
-}
 
 void PrintError(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
@@ -820,7 +813,19 @@ class CommandLineBench {
           m_bus(m_clock),
           m_handsets(m_bus, options, faults),
           m_pDevices(MakeDevices()),
-          m_app(m_view, m_loop, Setup()) {}
+          m_app(m_view, m_loop, Setup()),
+          m_recorder(m_app, m_view,
+                     [this](int port) { return m_view.GetProgressPos(ProgressId(port)); }),
+          m_report(m_recorder.Report()) {
+        m_recorder.SetPortDetails([this](ReportPort& record) {
+            if (const auto handset = m_handsets.ByInstance(record.strDevice)) {
+                record.bLaunched = handset->Launched();
+                for (const FlashRecord& flash : handset->Flashed()) {
+                    record.flashed.push_back({flash.code, flash.kind, flash.length, flash.byteSum});
+                }
+            }
+        });
+    }
 
     ~CommandLineBench() {
         m_handsets.Stop();
@@ -875,7 +880,7 @@ class CommandLineBench {
         m_view.SetTrafficSource([this](int port) {
             const bool attached = m_app.Dialog().m_PortSlot[port].nState != kPortIdle;
             return PortTraffic{m_app.BytesSent(port), m_qwExpectedBytes,
-                               attached ? m_jobStart : std::nullopt};
+                               attached ? m_recorder.DownloadStart() : std::nullopt};
         });
         m_view.SetJobLineSource([this] { return JobLine(); });
         m_app.Dialog().m_DeviceChoice = m_options.deviceChoice;
@@ -926,7 +931,7 @@ class CommandLineBench {
             return false;
         }
         m_pLineTelemetry = std::make_unique<LineTelemetry>(outbox, broker.strLine, broker.strBench);
-        m_observers.push_back(m_pLineTelemetry.get());
+        m_recorder.AddObserver(*m_pLineTelemetry);
         return true;
     }
 
@@ -979,17 +984,7 @@ class CommandLineBench {
         BenchDialog& dlg = m_app.Dialog();
         m_handsets.ReplaceBatch();
         dlg.ResetAll();
-        JobReport next;
-        next.nJob = job;
-        next.started = std::chrono::system_clock::now();
-        next.nPortsExpected = m_report.nPortsExpected;
-        next.strTitle = m_report.strTitle;
-        next.strVersion = m_report.strVersion;
-        next.strCommit = m_report.strCommit;
-        m_report = std::move(next);
-        m_jobStart.reset();
-        m_portEnd = {};
-        m_lastSnapshot = {};
+        m_recorder.NextJob(job);
         m_bPortLogFailed = {};
         m_bOutputsFailed = false;
         m_qwExpectedBytes = 0;
@@ -1075,9 +1070,7 @@ class CommandLineBench {
         m_report.nExitStatus = kExitBadArguments;
         m_report.images.clear();
         m_events.JobEnd(m_report.strResult, m_report.nExitStatus, 0, 0, 0);
-        for (JobObserver* observer : m_observers) {
-            observer->JobEnded(m_report);
-        }
+        m_recorder.Ended();
         WriteOutputs();
         return kExitBadArguments;
     }
@@ -1113,23 +1106,11 @@ class CommandLineBench {
             }
             const ImageSpan span = dlg.Span(image.imageKind);
             m_qwExpectedBytes += span.dwSize / kChunkPayload * kChunkPacket + kChunkPacket;
-            m_report.images.push_back(DescribeImage(image, dlg.Path(image.imageKind), span));
+            m_report.images.push_back(
+                DescribeImage(ReportImageKind(image.imageKind), dlg.Path(image.imageKind), span,
+                              !m_options.reportFile.empty() || m_recorder.Observed()));
         }
         return true;
-    }
-
-    ReportImage DescribeImage(const ImageOption& image, const std::string& path,
-                              const ImageSpan& span) {
-        ReportImage described{image.kind, path, span.dwSize, 0, {}};
-        if (m_options.reportFile.empty() && m_observers.empty()) {
-            return described;
-        }
-        ImageFile file;
-        if (file.Open(path)) {
-            described.dwByteSum = FileByteSum(file);
-            described.strSha256 = Sha256Hex(FileSha256(file));
-        }
-        return described;
     }
 
     // "Job: 3 done, 1 failed of 4 attached; 12.5 of 40.0 MB written"
@@ -1193,7 +1174,7 @@ class CommandLineBench {
     CheckedImage CheckImage(const ImageOption& image, const std::vector<std::string>& cscFiles) {
         BenchDialog& dlg = m_app.Dialog();
         CheckedImage checked;
-        checked.strKind = image.kind;
+        checked.strKind = ReportImageKind(image.imageKind);
         checked.strPath = LogTextToUtf8(dlg.Path(image.imageKind));
         ImageFile file;
         checked.bOpened = file.Open(dlg.Path(image.imageKind));
@@ -1241,12 +1222,6 @@ class CommandLineBench {
         return true;
     }
 
-    bool JobStarted() const {
-        const BenchDialog& dlg = m_app.Dialog();
-        return std::any_of(std::begin(dlg.m_PortSlot), std::end(dlg.m_PortSlot),
-                           [](const PortSlot& slot) { return slot.nState >= kPortDownloading; });
-    }
-
     // The window thread: runs the window's messages until the job is over.
     JobEnd RunJob() {
         BenchDialog& dlg = m_app.Dialog();
@@ -1256,12 +1231,12 @@ class CommandLineBench {
         for (;;) {
             m_loop.RunOne(kLoopTick);
             dlg.CollectPortLogs();
-            NotePortEnds();
+            m_recorder.NotePortEnds();
             UpdatePortLogs();
             ObserveEvents();
             m_view.RefreshProgress();
             if (const int signal = g_nSignal.exchange(0)) {
-                if (m_options.loop && dlg.m_nDetected == 0 && !m_jobStart) {
+                if (m_options.loop && dlg.m_nDetected == 0 && !m_recorder.DownloadStart()) {
                     m_nSignal = signal;
                     return JobEnd::kStopped;
                 }
@@ -1273,10 +1248,8 @@ class CommandLineBench {
                 m_nSignal = signal;
                 return JobEnd::kInterrupted;
             }
-            if (!m_jobStart) {
-                if (JobStarted()) {
-                    m_jobStart = std::chrono::steady_clock::now();
-                    m_report.downloadStarted = std::chrono::system_clock::now();
+            if (!m_recorder.DownloadStart()) {
+                if (m_recorder.NoteDownloadStart()) {
                     continue;
                 }
                 // A loop waits for its batch as long as it takes: the time-out counts from the
@@ -1305,39 +1278,15 @@ class CommandLineBench {
         }
     }
 
-    void NotifyJobStarted() {
-        m_report.options = OptionsJson();
-        for (JobObserver* observer : m_observers) {
-            observer->JobStarted(m_report);
-        }
-    }
+    void NotifyJobStarted() { m_recorder.Started(OptionsJson()); }
 
     // What each port shows, to the events stream and to the observers when it changed.
     void ObserveEvents() {
-        if (!m_events.IsOpen() && m_observers.empty()) {
-            return;
-        }
-        BenchDialog& dlg = m_app.Dialog();
-        for (int port = 0; port < kPortCount; ++port) {
-            PortSnapshot now{dlg.m_PortSlot[port].nState, dlg.m_strDeviceName[port],
-                             dlg.LastStatusCode(port), m_view.GetProgressPos(ProgressId(port)),
-                             LogTextToUtf8(m_view.GetText(ProgressId(port)))};
-            if (m_events.IsOpen()) {
-                m_events.Observe(port, now);
-            }
-            std::optional<PortSnapshot>& last = m_lastSnapshot[static_cast<size_t>(port)];
-            if (now.nState == kPortIdle) {
-                last.reset();
-                continue;
-            }
-            if (last && last->nState == now.nState && last->dwStatusCode == now.dwStatusCode &&
-                last->nPercent == now.nPercent && last->strText == now.strText) {
-                continue;
-            }
-            for (JobObserver* observer : m_observers) {
-                observer->PortChanged(port, now);
-            }
-            last = std::move(now);
+        if (m_events.IsOpen()) {
+            m_recorder.ObservePorts(
+                [this](int port, const PortSnapshot& now) { m_events.Observe(port, now); });
+        } else if (m_recorder.Observed()) {
+            m_recorder.ObservePorts();
         }
     }
 
@@ -1363,22 +1312,6 @@ class CommandLineBench {
         }
     }
 
-    void NotePortEnds() {
-        const auto now = std::chrono::steady_clock::now();
-        for (int port = 0; port < kPortCount; ++port) {
-            const int state = m_app.Dialog().m_PortSlot[port].nState;
-            if ((state == kPortFinished || state == kPortFailed) && !m_portEnd[port]) {
-                m_portEnd[port] = now;
-                if (!m_observers.empty()) {
-                    const ReportPort record = PortRecordOf(port, now);
-                    for (JobObserver* observer : m_observers) {
-                        observer->PortEnded(m_report, record);
-                    }
-                }
-            }
-        }
-    }
-
     int Finish(JobEnd end) {
         BenchDialog& dlg = m_app.Dialog();
         // A loop's window stays open for the next job.
@@ -1390,7 +1323,7 @@ class CommandLineBench {
         // it has not shown.
         m_view.SetText(IDC_MAIN_LOG, dlg.MainLog());
         dlg.CollectPortLogs();
-        NotePortEnds();
+        m_recorder.NotePortEnds();
         m_report.ended = std::chrono::system_clock::now();
 
         int status = kExitFinished;
@@ -1413,58 +1346,10 @@ class CommandLineBench {
         }
         m_report.nExitStatus = status;
         ObserveEvents();
-        CollectPorts();
+        m_recorder.CollectPorts(OptionsJson());
         ShowSummary();
-        for (JobObserver* observer : m_observers) {
-            observer->JobEnded(m_report);
-        }
+        m_recorder.Ended();
         return WriteOutputs() ? status : kExitFailed;
-    }
-
-    void CollectPorts() {
-        BenchDialog& dlg = m_app.Dialog();
-        const auto now = std::chrono::steady_clock::now();
-        m_report.dwOptionFlags = dlg.m_dwOptionFlags;
-        m_report.options = OptionsJson();
-        for (int port = 0; port < kPortCount; ++port) {
-            if (dlg.m_PortSlot[port].nState != kPortIdle) {
-                m_report.ports.push_back(PortRecordOf(port, now));
-            }
-        }
-    }
-
-    ReportPort PortRecordOf(int port, std::chrono::steady_clock::time_point now) {
-        const BenchDialog& dlg = m_app.Dialog();
-        const int state = dlg.m_PortSlot[port].nState;
-        ReportPort record;
-        record.nPort = port;
-        record.strDevice = dlg.m_strDeviceName[port];
-        record.strSerial = dlg.m_DeviceIdentity[port].strSerial;
-        record.strPortPath = dlg.m_DeviceIdentity[port].strPortPath;
-        record.strState = state == kPortFinished ? "finished"
-                          : state == kPortFailed ? "failed"
-                                                 : "stopped";
-        if (record.strState == "stopped") {
-            record.strStatusText = "Stopped: the job ended before this port's did";
-        } else {
-            record.dwStatusCode = dlg.LastStatusCode(port);
-            record.strStatusText = m_view.GetText(ProgressId(port));
-        }
-        record.qwBytesSent = m_app.BytesSent(port);
-        if (m_jobStart) {
-            record.dSeconds =
-                std::chrono::duration<double>(m_portEnd[port].value_or(now) - *m_jobStart).count();
-        }
-        record.strLog = dlg.PortRecord(port) +
-                        FormatEntry("[End:%d] %s, status %u: %s\r\n", port, record.strState.c_str(),
-                                    record.dwStatusCode, record.strStatusText.c_str());
-        if (const auto handset = m_handsets.ByInstance(record.strDevice)) {
-            record.bLaunched = handset->Launched();
-            for (const FlashRecord& flash : handset->Flashed()) {
-                record.flashed.push_back({flash.code, flash.kind, flash.length, flash.byteSum});
-            }
-        }
-        return record;
     }
 
     nlohmann::json OptionsJson() {
@@ -1473,15 +1358,10 @@ class CommandLineBench {
             options[ReportKey(kOptionBoxes[index].name)] = m_options.boxes[index];
         }
         options["mode"] = m_options.mode;
-        const auto entry = [this](int comboId, int index) -> nlohmann::json {
-            const auto& strings = m_view.ComboStrings(comboId);
-            if (index < 0 || index >= static_cast<int>(strings.size())) {
-                return nullptr;
-            }
-            return {{"index", index}, {"entry", strings[static_cast<size_t>(index)]}};
-        };
-        options["language"] = entry(IDC_LANGUAGE_SELECT, m_options.language);
-        options["csc_file"] = entry(IDC_CSC_FILE_SELECT, m_options.cscFile);
+        options["language"] =
+            ReportListEntry(m_view.ComboStrings(IDC_LANGUAGE_SELECT), m_options.language);
+        options["csc_file"] =
+            ReportListEntry(m_view.ComboStrings(IDC_CSC_FILE_SELECT), m_options.cscFile);
         options["ports"] = m_options.ports;
         options["transport"] = m_options.transport;
         options["simulate"] = m_options.simulate;
@@ -1528,7 +1408,7 @@ class CommandLineBench {
             m_options.historyFile.empty() ? DefaultHistoryPath() : m_options.historyFile;
         m_pHistory = OpenJobHistory(path, m_options.benchName, m_strHistoryFailure);
         if (m_pHistory) {
-            m_observers.push_back(m_pHistory.get());
+            m_recorder.AddObserver(*m_pHistory);
         } else {
             PrintError("--history: " + m_strHistoryFailure);
             m_bHistoryFailureShown = true;
@@ -1608,6 +1488,10 @@ class CommandLineBench {
     // The real devices; null on a simulated bench.
     std::unique_ptr<DeviceSource> m_pDevices;
     BenchApplication m_app;
+    // The job's record and its observers (the history and the line's broker, when asked for,
+    // each owned by its own member below).
+    JobRecorder m_recorder;
+    JobReport& m_report;
     FILE* m_pLogFile = nullptr;
     LineStamps m_logStamps;
     int m_nJob = 1;  // counted from 1; more than one only under --loop
@@ -1616,20 +1500,14 @@ class CommandLineBench {
     std::array<bool, kPortCount> m_bPortLogFailed{};
     int m_nSignal = 0;
     uint64_t m_qwExpectedBytes = 0;
-    std::optional<std::chrono::steady_clock::time_point> m_jobStart;
-    std::array<std::optional<std::chrono::steady_clock::time_point>, kPortCount> m_portEnd;
-    JobReport m_report;
     JobEvents m_events;
     std::unique_ptr<JobHistory> m_pHistory;
     std::string m_strHistoryFailure;
     bool m_bHistoryFailureShown = false;
-    // The history and the line's broker, when asked for; each owned by its own member.
-    std::vector<JobObserver*> m_observers;
     // In this order so that the publisher, which drains the outbox, is destroyed before it.
     MemoryOutbox m_lineOutbox;
     std::unique_ptr<LineTelemetry> m_pLineTelemetry;
     std::unique_ptr<LinePublisher> m_pLinePublisher;
-    std::array<std::optional<PortSnapshot>, kPortCount> m_lastSnapshot;
 };
 
 }  // namespace

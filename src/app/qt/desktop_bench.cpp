@@ -1,16 +1,21 @@
 #include "app/qt/desktop_bench.h"
 
 #include <cstdio>
+#include <utility>
 
+#include <QComboBox>
 #include <QCommandLineParser>
 #include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 
+#include "app/qt/history_dialog.h"
+#include "app/version.h"
 #include "ui/control_ids.h"
 #include "ui/qt/devices_dialog.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_text.h"
+#include "ui/qt/text_progress_ctrl.h"
 
 namespace varnel {
 
@@ -20,6 +25,8 @@ constexpr char kProgram[] = "varnel-downloader";
 // Simulated handsets: the gap between two arrivals.
 constexpr int kArrivalGapMs = 100;
 constexpr uint32_t kMaxTimeScale = 1000;
+// How often an open job's ports are looked at for its record.
+constexpr int kRecordTickMs = 100;
 
 std::unique_ptr<DeviceSource> MakeDevices(const DesktopOptions& options, DialogView& view,
                                           WindowThread& windowThread) {
@@ -66,8 +73,19 @@ DesktopArguments ParseDesktopArguments(const QStringList& arguments) {
         QStringLiteral("long-reply-limit"),
         QStringLiteral("Longest wait for a format, block write or check word (600)."),
         QStringLiteral("SECONDS"), QStringLiteral("600"));
+    const QCommandLineOption history(
+        QStringLiteral("history"),
+        QStringLiteral("Record the jobs in the history database FILE (default: "
+                       "$XDG_DATA_HOME/varnel/history.sqlite3)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption noHistory(QStringLiteral("no-history"),
+                                       QStringLiteral("Record no job history."));
+    const QCommandLineOption bench(
+        QStringLiteral("bench"),
+        QStringLiteral("The bench's name in its job history (default: the host name)."),
+        QStringLiteral("NAME"));
     parser.addOptions({simulate, timeScale, transport, ttyDir, usbId, attachPresent,
-                       keepSyncSoftware, longReplyLimit});
+                       keepSyncSoftware, longReplyLimit, history, noHistory, bench});
     AddChoiceOptions(parser);
 
     DesktopArguments result;
@@ -126,6 +144,21 @@ DesktopArguments ParseDesktopArguments(const QStringList& arguments) {
     for (const QString& id : parser.values(usbId)) {
         options.usbIds.push_back(ToStdString(id));
     }
+    if (parser.isSet(history) && parser.isSet(noHistory)) {
+        result.strError = "--history does not go with --no-history";
+        return result;
+    }
+    if (parser.isSet(history) && !JobHistoryBuilt()) {
+        OpenJobHistory({}, {}, result.strError);
+        result.strError = "--history: " + result.strError;
+        return result;
+    }
+    options.bHistory = !parser.isSet(noHistory) && JobHistoryBuilt();
+    options.strHistoryFile =
+        parser.isSet(history) ? ToStdString(parser.value(history)) : DefaultHistoryPath();
+    if (parser.isSet(bench)) {
+        options.strBenchName = ToStdString(parser.value(bench));
+    }
     if (!ChoicesOfCommandLine(parser, options.choices, result.strError)) {
         return result;
     }
@@ -157,7 +190,12 @@ DesktopBench::DesktopBench(const DesktopOptions& options, WindowThread& windowTh
       m_bus(m_clock),
       m_handsets(m_bus, options.nSimulated),
       m_pDevices(MakeDevices(options, window.View(), windowThread)),
-      m_pApplication(std::make_unique<BenchApplication>(window.View(), windowThread, Setup())) {
+      m_pApplication(std::make_unique<BenchApplication>(window.View(), windowThread, Setup())),
+      m_recorder(*m_pApplication, window.View(), [&window](int port) {
+          const auto* bar =
+              qobject_cast<const CTextProgressCtrl*>(window.View().Control(ProgressId(port)));
+          return bar != nullptr ? bar->GetPos() : 0;
+      }) {
     ProtocolTimeouts timeouts = GetProtocolTimeouts();
     timeouts.longOperationMs = options.dwLongReplyLimitMs;
     SetProtocolTimeouts(timeouts);
@@ -176,7 +214,10 @@ DesktopBench::DesktopBench(const DesktopOptions& options, WindowThread& windowTh
 
 DesktopBench::~DesktopBench() {
     QObject::disconnect(m_detectConnection);
+    QObject::disconnect(m_jobConnection);
+    m_window.SetJobEndHandler(nullptr);
     m_pApplication->Dialog().Shutdown();
+    EndJob();
     StopDeviceEvents();
     m_window.Detach();
 }
@@ -196,6 +237,15 @@ bool DesktopBench::Start(std::string& error, QSettings* settings) {
     m_window.SetWindowTitle(m_pApplication->Title());
     if (const std::string about = m_strings.Load(kStringAboutBox); !about.empty()) {
         m_window.AppendAboutMenuItem(about);
+    }
+    if (m_options.bHistory) {
+        OpenHistory();
+        // Beside the about-box item, before it.
+        QMenu* menu = m_window.SystemMenu();
+        QAction* history = new QAction(QStringLiteral("History"), menu);
+        history->setObjectName(QStringLiteral("history_view"));
+        QObject::connect(history, &QAction::triggered, menu, [this] { ShowHistory(); });
+        menu->insertAction(menu->actions().isEmpty() ? nullptr : menu->actions().back(), history);
     }
     if (m_pDevices) {
         QAction* devices =
@@ -239,6 +289,121 @@ void DesktopBench::SaveChoices(QSettings& settings) {
     WindowChoices choices = CurrentChoices(m_window);
     choices.slotMap = m_slotMap;
     WriteWindowChoices(settings, choices);
+}
+
+void DesktopBench::ShowHistory() {
+    CHistoryDlg history(m_options.strHistoryFile, &m_window);
+    history.exec();
+}
+
+void DesktopBench::OpenHistory() {
+    std::string error;
+    m_pHistory = OpenJobHistory(m_options.strHistoryFile, m_options.strBenchName, error);
+    if (!m_pHistory) {
+        m_pApplication->Dialog().AppendMainLogText("[History] jobs are not recorded: " + error +
+                                                   "\r\n");
+        m_bHistoryFailureShown = true;
+        return;
+    }
+    m_recorder.AddObserver(*m_pHistory);
+    JobReport& report = m_recorder.Report();
+    report.strTitle = m_pApplication->Title();
+    report.strVersion = kProjectVersion;
+    report.strCommit = kGitCommit;
+    // After the window's own Detect handler: the images and options are the job's then.
+    auto* detect = qobject_cast<QPushButton*>(m_window.View().Control(IDC_DETECT));
+    m_jobConnection =
+        QObject::connect(detect, &QPushButton::clicked, &m_window, [this] { StartJob(); });
+    m_window.SetJobEndHandler([this] { EndJob(); });
+    QObject::connect(&m_recordTimer, &QTimer::timeout, &m_recordTimer, [this] { RecordPorts(); });
+}
+
+void DesktopBench::StartJob() {
+    EndJob();
+    const BenchDialog& dlg = m_pApplication->Dialog();
+    m_recorder.NextJob(++m_nJob);
+    JobReport& report = m_recorder.Report();
+    for (int kind = 0; kind < kImageKindCount; ++kind) {
+        if (dlg.IsSelected(kind)) {
+            report.images.push_back(
+                DescribeImage(ReportImageKind(kind), dlg.Path(kind), dlg.Span(kind), true));
+        }
+    }
+    m_recorder.Started(OptionsJson());
+    m_bJobOpen = true;
+    m_recordTimer.start(kRecordTickMs);
+    NoteHistoryFailure();
+}
+
+void DesktopBench::RecordPorts() {
+    if (!m_bJobOpen) {
+        return;
+    }
+    m_pApplication->Dialog().CollectPortLogs();
+    m_recorder.NoteDownloadStart();
+    m_recorder.NotePortEnds();
+    m_recorder.ObservePorts();
+}
+
+void DesktopBench::EndJob() {
+    if (!m_bJobOpen) {
+        return;
+    }
+    RecordPorts();
+    m_bJobOpen = false;
+    m_recordTimer.stop();
+    const BenchDialog& dlg = m_pApplication->Dialog();
+    JobReport& report = m_recorder.Report();
+    report.ended = std::chrono::system_clock::now();
+    report.nPortsAttached = dlg.m_nDetected;
+    const bool allEnded = m_recorder.DownloadStart() && dlg.m_nDetected > 0 &&
+                          dlg.m_nFinished + dlg.m_nFailed == dlg.m_nDetected;
+    report.strResult = dlg.m_nDetected == 0 ? "no handset"
+                       : !allEnded          ? "interrupted"
+                       : dlg.m_nFailed > 0  ? "failed"
+                                            : "finished";
+    report.nExitStatus = report.strResult == "finished" ? 0 : 1;
+    m_recorder.CollectPorts(OptionsJson());
+    m_recorder.Ended();
+    NoteHistoryFailure();
+}
+
+nlohmann::json DesktopBench::OptionsJson() {
+    QtDialogView& view = m_window.View();
+    nlohmann::json options = nlohmann::json::object();
+    for (const OptionChoice& box : kOptionChoiceKeys) {
+        options[ReportKey(box.name)] = view.GetCheck(box.id);
+    }
+    const int mode = view.GetComboSelection(IDC_MODE_SELECT);
+    options["mode"] = mode >= 0 && mode < static_cast<int>(kModeChoiceNames.size())
+                          ? nlohmann::json(kModeChoiceNames[static_cast<size_t>(mode)])
+                          : nlohmann::json(nullptr);
+    for (const auto& [key, comboId] :
+         {std::pair{"language", IDC_LANGUAGE_SELECT}, std::pair{"csc_file", IDC_CSC_FILE_SELECT}}) {
+        std::vector<std::string> entries;
+        if (const auto* combo = qobject_cast<const QComboBox*>(view.Control(comboId))) {
+            for (int index = 0; index < combo->count(); ++index) {
+                entries.push_back(ToStdString(combo->itemText(index)));
+            }
+        }
+        options[key] = ReportListEntry(entries, view.GetComboSelection(comboId));
+    }
+    options["transport"] = m_options.transport == TransportKind::kSim   ? "sim"
+                           : m_options.transport == TransportKind::kTty ? "tty"
+                                                                        : "libusb";
+    options["simulate"] = m_options.nSimulated;
+    return options;
+}
+
+void DesktopBench::NoteHistoryFailure() {
+    if (m_bHistoryFailureShown || !m_pHistory) {
+        return;
+    }
+    if (const std::string failure = m_pHistory->Failure(); !failure.empty()) {
+        m_pApplication->Dialog().AppendMainLogText("[History] jobs are not recorded: " + failure +
+                                                   "\r\n");
+        m_bHistoryFailureShown = true;
+    }
 }
 
 void DesktopBench::StopDeviceEvents() {

@@ -5,6 +5,7 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,7 +13,10 @@
 
 #include "app/bench_application.h"
 #include "app/bench_devices.h"
+#include "app/job_history.h"
+#include "app/job_recorder.h"
 #include "engine/protocol.h"
+#include "platform/system.h"
 #include "sim/sim_bus.h"
 #include "transport/device_path.h"
 #include "ui/qt/window_choices.h"
@@ -37,6 +41,11 @@ struct DesktopOptions {
     bool bKeepSyncSoftware = false;
     // Images, boxes, mode and starting over given on the command line: over what was remembered.
     WindowChoices choices;
+    // Each job and its ports into the history at `strHistoryFile` (the program's default: on, in
+    // the usual place), the bench named `strBenchName` there.
+    bool bHistory = false;
+    std::string strHistoryFile;
+    std::string strBenchName = HostName();
 };
 
 struct DesktopArguments {
@@ -86,11 +95,26 @@ class DesktopBench {
     // Real devices only: what the "Devices" view shows.
     std::vector<ListedDevice> ListDevices();
     void ShowDevices();
+    // The "History" view of the bench's last jobs.
+    void ShowHistory();
     SimBus& Bus() { return m_bus; }
 
   private:
     BenchSetup Setup();
     void StopDeviceEvents();
+    // The history, when asked for; one that cannot be opened is said in the main log and the
+    // bench runs without it.
+    void OpenHistory();
+    // Detect began a job: its images and options go on record.
+    void StartJob();
+    // Record what the ports did since the last look.
+    void RecordPorts();
+    // The job's end, once: its result and every port's record. A job cut short (Reset All, the
+    // window closing) ends "interrupted", or "no handset" when none attached.
+    void EndJob();
+    nlohmann::json OptionsJson();
+    // A history that stopped recording is said once in the main log.
+    void NoteHistoryFailure();
 
     const DesktopOptions m_options;
     QtMainWindow& m_window;
@@ -102,7 +126,15 @@ class DesktopBench {
     std::unique_ptr<DeviceSource> m_pDevices;
     std::unique_ptr<BenchApplication> m_pApplication;
     QMetaObject::Connection m_detectConnection;
+    QMetaObject::Connection m_jobConnection;
     std::optional<QStringList> m_slotMap;
+    std::unique_ptr<JobHistory> m_pHistory;
+    bool m_bHistoryFailureShown = false;
+    JobRecorder m_recorder;
+    int m_nJob = 0;
+    bool m_bJobOpen = false;
+    // While a job is open, what its ports do is recorded as it happens.
+    QTimer m_recordTimer;
 };
 
 }  // namespace varnel

@@ -240,7 +240,10 @@ void QtMainWindow::BuildControls() {
         dlg.OnDetect();
     });
     OnClicked(IDC_START_DOWNLOADING, [](CMorvaneDlg& dlg) { dlg.OnStartDownloading(); });
-    OnClicked(IDC_RESET_ALL, [](CMorvaneDlg& dlg) { dlg.ResetAll(); });
+    OnClicked(IDC_RESET_ALL, [this](CMorvaneDlg& dlg) {
+        EndJob();
+        dlg.ResetAll();
+    });
     auto* deviceCount = new QLabel(QStringLiteral("0 device(s) detected."), this);
     view.AddControl(IDC_DEVICE_COUNT, deviceCount);
     step2Layout->addWidget(deviceCount, 1, 1, 1, 2);
@@ -314,6 +317,7 @@ void QtMainWindow::Attach(CMorvaneDlg& dlg) {
     m_pDlg = &dlg;
     // Queued: the last worker's report is still being answered when the job ends.
     dlg.SetAllFinishedHandler([this] {
+        EndJob();
         if (StartOverAfterEachJob()) {
             QMetaObject::invokeMethod(this, &QtMainWindow::StartOver, Qt::QueuedConnection);
         }
@@ -325,6 +329,12 @@ void QtMainWindow::Detach() {
         m_pDlg->SetAllFinishedHandler(nullptr);
     }
     m_pDlg = nullptr;
+}
+
+void QtMainWindow::EndJob() {
+    if (m_jobEnd) {
+        m_jobEnd();
+    }
 }
 
 bool QtMainWindow::StartOverAfterEachJob() const {

@@ -53,6 +53,10 @@ class QtMainWindow final : public QWidget, public StartupWindow {
     // window is shown).
     void RefreshPortRows();
 
+    // Runs when a job is over, before anything clears its ports: once every port is done, and
+    // when Reset All is pressed.
+    void SetJobEndHandler(std::function<void()> handler) { m_jobEnd = std::move(handler); }
+
     // "Start over after each job": once every port is done, reset all and Detect again.
     bool StartOverAfterEachJob() const;
     void SetStartOverAfterEachJob(bool on);
@@ -83,6 +87,7 @@ class QtMainWindow final : public QWidget, public StartupWindow {
     // The view's end of the window: a close the logic has agreed to.
     void CloseApproved();
     void StartOver();
+    void EndJob();
     // 0 without a traffic source.
     uint64_t BytesSent(int port) const;
 
@@ -99,6 +104,7 @@ class QtMainWindow final : public QWidget, public StartupWindow {
     std::function<std::string(uint32_t)> m_resourceString;
     std::function<bool(uint32_t&)> m_deviceRegistration;
     std::function<uint64_t(int)> m_bytesSent;
+    std::function<void()> m_jobEnd;
     // The images of the job Detect began; the job uses some of them up, a new one chooses them
     // again.
     std::array<std::string, kImageKindCount> m_jobImages;
