@@ -72,10 +72,18 @@ struct CWinFileInterface::Handle {
         return readEvent.Valid() && writeEvent.Valid() && closedEvent.Valid();
     }
 
+    // The event's low bit keeps a request that finishes at once from also queueing a completion
+    // packet: this transport never uses a completion port, and under Wine each packet is one
+    // more round trip to its server.
     OVERLAPPED Overlapped(const UniqueHandle& event) const {
         OVERLAPPED overlapped{};
-        overlapped.hEvent = event.Get();
+        overlapped.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event.Get()) | 1);
         return overlapped;
+    }
+
+    static HANDLE EventOf(const OVERLAPPED& overlapped) {
+        return reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(overlapped.hEvent) &
+                                        ~ULONG_PTR{1});
     }
 
     // Bytes the driver has queued for reading, after clearing its error state; -1 when it cannot
@@ -95,7 +103,7 @@ struct CWinFileInterface::Handle {
     // is stopped by `stop` and waited out, so `overlapped` is free again on return.
     template <typename Stop>
     WaitResult Finish(OVERLAPPED& overlapped, SteadyTime deadline, DWORD& count, Stop stop) const {
-        const HANDLE events[2] = {overlapped.hEvent, closedEvent.Get()};
+        const HANDLE events[2] = {EventOf(overlapped), closedEvent.Get()};
         const DWORD signalled =
             ::WaitForMultipleObjects(2, events, FALSE, MillisecondsLeft(deadline));
         if (signalled == WAIT_OBJECT_0) {
