@@ -23,6 +23,10 @@ void PrintLine(const char* format, const std::string& path) {
 enum class WaitResult { kDone, kFailed, kTimedOut, kClosed };
 
 constexpr DWORD kPollIntervalMs = 1;
+// How long a watch of the queue count looks again at once, yielding the processor between
+// looks, before it sleeps kPollIntervalMs between them: that sleep lasts a millisecond or more,
+// a handset's answer to a chunk a fraction of that.
+constexpr std::chrono::microseconds kQuickLooks{300};
 
 // The device paths this process holds open. Not every serial driver refuses a second open of
 // a port (Wine's does not), and two ports on one handset would interleave their commands.
@@ -136,8 +140,9 @@ struct CWinFileInterface::Handle {
 
     // Waits until bytes are queued, `deadline` passes or Close. A comm-event wait that fails
     // (Wine's on a pty aborts within milliseconds) makes this handle watch the queue count
-    // instead, every kPollIntervalMs.
+    // instead: at once for kQuickLooks, then every kPollIntervalMs.
     WaitResult WaitForData(SteadyTime deadline) {
+        const SteadyTime quickLooksEnd = std::chrono::steady_clock::now() + kQuickLooks;
         for (;;) {
             if (!bPollQueue) {
                 const WaitResult result = WaitForCommEvent(deadline);
@@ -153,6 +158,10 @@ struct CWinFileInterface::Handle {
             const DWORD left = MillisecondsLeft(deadline);
             if (left == 0) {
                 return WaitResult::kTimedOut;
+            }
+            if (std::chrono::steady_clock::now() < quickLooksEnd) {
+                ::SwitchToThread();
+                continue;
             }
             if (::WaitForSingleObject(closedEvent.Get(), std::min<DWORD>(left, kPollIntervalMs)) ==
                 WAIT_OBJECT_0) {
