@@ -23,6 +23,10 @@ void PrintLine(const char* format, const std::string& path) {
 enum class WaitResult { kDone, kFailed, kTimedOut, kClosed };
 
 constexpr DWORD kPollIntervalMs = 1;
+// How long a watch of the queue count looks again at once, yielding the processor between
+// looks, before it sleeps kPollIntervalMs between them: that sleep lasts a millisecond or more,
+// a handset's answer to a chunk a fraction of that.
+constexpr std::chrono::microseconds kQuickLooks{300};
 
 // The device paths this process holds open. Not every serial driver refuses a second open of
 // a port (Wine's does not), and two ports on one handset would interleave their commands.
@@ -72,10 +76,18 @@ struct CWinFileInterface::Handle {
         return readEvent.Valid() && writeEvent.Valid() && closedEvent.Valid();
     }
 
+    // The event's low bit keeps a request that finishes at once from also queueing a completion
+    // packet: this transport never uses a completion port, and under Wine each packet is one
+    // more round trip to its server.
     OVERLAPPED Overlapped(const UniqueHandle& event) const {
         OVERLAPPED overlapped{};
-        overlapped.hEvent = event.Get();
+        overlapped.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event.Get()) | 1);
         return overlapped;
+    }
+
+    static HANDLE EventOf(const OVERLAPPED& overlapped) {
+        return reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(overlapped.hEvent) &
+                                        ~ULONG_PTR{1});
     }
 
     // Bytes the driver has queued for reading, after clearing its error state; -1 when it cannot
@@ -95,7 +107,7 @@ struct CWinFileInterface::Handle {
     // is stopped by `stop` and waited out, so `overlapped` is free again on return.
     template <typename Stop>
     WaitResult Finish(OVERLAPPED& overlapped, SteadyTime deadline, DWORD& count, Stop stop) const {
-        const HANDLE events[2] = {overlapped.hEvent, closedEvent.Get()};
+        const HANDLE events[2] = {EventOf(overlapped), closedEvent.Get()};
         const DWORD signalled =
             ::WaitForMultipleObjects(2, events, FALSE, MillisecondsLeft(deadline));
         if (signalled == WAIT_OBJECT_0) {
@@ -128,8 +140,9 @@ struct CWinFileInterface::Handle {
 
     // Waits until bytes are queued, `deadline` passes or Close. A comm-event wait that fails
     // (Wine's on a pty aborts within milliseconds) makes this handle watch the queue count
-    // instead, every kPollIntervalMs.
+    // instead: at once for kQuickLooks, then every kPollIntervalMs.
     WaitResult WaitForData(SteadyTime deadline) {
+        const SteadyTime quickLooksEnd = std::chrono::steady_clock::now() + kQuickLooks;
         for (;;) {
             if (!bPollQueue) {
                 const WaitResult result = WaitForCommEvent(deadline);
@@ -145,6 +158,10 @@ struct CWinFileInterface::Handle {
             const DWORD left = MillisecondsLeft(deadline);
             if (left == 0) {
                 return WaitResult::kTimedOut;
+            }
+            if (std::chrono::steady_clock::now() < quickLooksEnd) {
+                ::SwitchToThread();
+                continue;
             }
             if (::WaitForSingleObject(closedEvent.Get(), std::min<DWORD>(left, kPollIntervalMs)) ==
                 WAIT_OBJECT_0) {
