@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "transport/device_path.h"
 
@@ -50,6 +51,32 @@ class ComPortTest : public ::testing::Test {
         if (m_transport) {
             m_transport->Close();
         }
+    }
+
+    // A read that has to wait; on a port whose comm-event wait fails (Wine's), the transport
+    // moves to its plain handle then.
+    void ReadNothing() {
+        m_transport->SetIoTimeout(50);
+        char reply[4];
+        ASSERT_EQ(m_transport->Read(reply, sizeof reply, true), 0u);
+        m_transport->SetIoTimeout(CUsbInterface::kDefaultIoTimeoutMs);
+    }
+
+    // Far longer than the pty holds: the peer pauses before it takes any of it in.
+    static std::vector<uint8_t> SinkRequest() {
+        constexpr uint32_t kLength = 1u << 20;
+        std::vector<uint8_t> request(kLength, 0x5A);
+        std::memcpy(request.data(), "SINK", 4);
+        for (int i = 0; i < 4; ++i) {
+            request[4 + i] = static_cast<uint8_t>(kLength >> (8 * i));
+        }
+        return request;
+    }
+
+    void ExpectTook() {
+        char reply[4] = {};
+        ASSERT_EQ(m_transport->ReadWait(reply, sizeof reply), 4u);
+        EXPECT_EQ(std::memcmp(reply, "TOOK", 4), 0);
     }
 
     std::string m_port;
@@ -112,6 +139,29 @@ TEST_F(ComPortTest, CloseFromAnotherThreadEndsABlockedRead) {
     EXPECT_LT(std::chrono::steady_clock::now() - start,
               std::chrono::milliseconds(kLongTimeoutMs / 2));
     EXPECT_EQ(m_transport->IsOpen(), 0);
+}
+
+TEST_F(ComPortTest, WriteTheDeviceTakesSlowlyIsWrittenWhole) {
+    ReadNothing();
+    const std::vector<uint8_t> request = SinkRequest();
+    const auto size = static_cast<uint32_t>(request.size());
+    ASSERT_EQ(m_transport->Write(request.data(), size), size);
+    ExpectTook();
+}
+
+TEST_F(ComPortTest, CloseFromAnotherThreadEndsABlockedWrite) {
+    ReadNothing();
+    m_transport->SetIoTimeout(60'000);
+    std::thread closer([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        m_transport->Close();
+    });
+    const std::vector<uint8_t> request = SinkRequest();
+    EXPECT_EQ(m_transport->Write(request.data(), static_cast<uint32_t>(request.size())), 0u);
+    closer.join();
+    // The peer answers once it has taken in what came; a later test must not read that.
+    ASSERT_EQ(m_transport->Open(GUID_BOOTLOADER_INTERFACE), 1);
+    ExpectTook();
 }
 
 }  // namespace

@@ -5,8 +5,13 @@ pty_echo_peer.py WINE_RUN PREFIX PROGRAM [ARGS...]
 
 Makes a pty, maps COMn of the Wine prefix to it (dosdevices/comN), echoes every byte written
 to it back (what starts with SLOW after a pause, as a handset busy with a command), and runs WINE_RUN PREFIX PROGRAM ARGS with VARNEL_TEST_COM=COMn.
+
+A write that starts with SINK and its length (4 bytes, little-endian) is not echoed: after a
+pause, so that a write longer than the pty holds has to wait, it is taken in whole, or until
+nothing more has come for a while, and answered TOOK.
 """
 import os
+import select
 import subprocess
 import sys
 import threading
@@ -15,6 +20,14 @@ import tty
 
 COM_NUMBER = 42
 SLOW_REPLY_SECONDS = 0.3
+SINK_QUIET_SECONDS = 0.2
+
+
+def sink(master: int, length: int) -> None:
+    time.sleep(SLOW_REPLY_SECONDS)
+    while length > 0 and select.select([master], [], [], SINK_QUIET_SECONDS)[0]:
+        length -= len(os.read(master, 65536))
+    os.write(master, b"TOOK")
 
 
 def echo(master: int) -> None:
@@ -25,6 +38,9 @@ def echo(master: int) -> None:
             return
         if not data:
             return
+        if data.startswith(b"SINK"):
+            sink(master, int.from_bytes(data[4:8], "little") - len(data))
+            continue
         if data.startswith(b"SLOW"):
             time.sleep(SLOW_REPLY_SECONDS)
         os.write(master, data)

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -27,6 +28,9 @@ constexpr DWORD kPollIntervalMs = 1;
 // looks, before it sleeps kPollIntervalMs between them: that sleep lasts a millisecond or more,
 // a handset's answer to a chunk a fraction of that.
 constexpr std::chrono::microseconds kQuickLooks{300};
+// Longest wait of one plain write: a write blocked by a device that has stopped reading looks
+// for Close and its deadline this often.
+constexpr DWORD kPlainWriteSliceMs = 50;
 
 // The device paths this process holds open. Not every serial driver refuses a second open of
 // a port (Wine's does not), and two ports on one handset would interleave their commands.
@@ -65,12 +69,16 @@ struct CWinFileInterface::Handle {
         }
     } claim;
     UniqueHandle file;
+    std::string strFileName;
     UniqueHandle readEvent{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     UniqueHandle writeEvent{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     // Set by Close: every wait of this handle ends.
     UniqueHandle closedEvent{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-    // Read side only: the driver's comm-event wait failed, so the queue count is watched.
+    std::atomic<bool> bClosed{false};
+    // The driver's comm-event wait failed, so the queue count is watched.
     bool bPollQueue = false;
+    // `file` is a second, plain (not overlapped) handle of the port; see UsePlainIo.
+    bool bPlainIo = false;
 
     bool EventsValid() const {
         return readEvent.Valid() && writeEvent.Valid() && closedEvent.Valid();
@@ -125,6 +133,40 @@ struct CWinFileInterface::Handle {
         return signalled == WAIT_OBJECT_0 + 1 ? WaitResult::kClosed : WaitResult::kTimedOut;
     }
 
+    // A port whose comm-event wait fails is opened again for plain reads and writes when its
+    // driver allows a second open, and the overlapped handle is closed. Its reads take only what
+    // is queued and its waits are the queue-count watch, so overlapping gains nothing there, and
+    // it costs: under Wine (whose comm-event wait fails on a pty) every overlapped request that
+    // finishes at once still sets its event or queues a completion, and a read asks for the
+    // port's time-outs, each one more round trip to Wine's server. The new handle reads what is
+    // queued at once and writes in slices that look for Close.
+    void UsePlainIo() {
+        UniqueHandle plain(::CreateFileA(strFileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, kPlainWriteSliceMs};
+        if (!plain.Valid() || !::SetCommTimeouts(plain.Get(), &timeouts)) {
+            return;
+        }
+        file.Reset(plain.Release());
+        bPlainIo = true;
+    }
+
+    // Writes all of `size` bytes through the plain handle; the count written.
+    DWORD WritePlain(const uint8_t* data, DWORD size, SteadyTime deadline) const {
+        DWORD total = 0;
+        while (total < size && !bClosed.load()) {
+            DWORD count = 0;
+            if (!::WriteFile(file.Get(), data + total, size - total, &count, nullptr)) {
+                break;
+            }
+            total += count;
+            if (total < size && std::chrono::steady_clock::now() >= deadline) {
+                break;
+            }
+        }
+        return total;
+    }
+
     WaitResult FinishTransfer(OVERLAPPED& overlapped, SteadyTime deadline, DWORD& count) const {
         return Finish(overlapped, deadline, count,
                       [this](OVERLAPPED& request) { ::CancelIoEx(file.Get(), &request); });
@@ -150,6 +192,7 @@ struct CWinFileInterface::Handle {
                     return result;
                 }
                 bPollQueue = true;
+                UsePlainIo();
             }
             const long queued = Queued();
             if (queued != 0) {
@@ -163,10 +206,11 @@ struct CWinFileInterface::Handle {
                 ::SwitchToThread();
                 continue;
             }
-            if (::WaitForSingleObject(closedEvent.Get(), std::min<DWORD>(left, kPollIntervalMs)) ==
-                WAIT_OBJECT_0) {
+            // Sleep, unlike a wait on the closed event, needs no round trip to Wine's server.
+            if (bClosed.load()) {
                 return WaitResult::kClosed;
             }
+            ::Sleep(std::min<DWORD>(left, kPollIntervalMs));
         }
     }
 
@@ -196,8 +240,15 @@ struct CWinFileInterface::Handle {
             return queued;
         }
         const DWORD wanted = std::min<DWORD>(static_cast<DWORD>(queued), size);
-        OVERLAPPED overlapped = Overlapped(readEvent);
         DWORD count = 0;
+        if (bPlainIo) {
+            if (::ReadFile(file.Get(), buffer, wanted, &count, nullptr)) {
+                return static_cast<long>(count);
+            }
+            ClearErrors();
+            return -1;
+        }
+        OVERLAPPED overlapped = Overlapped(readEvent);
         if (::ReadFile(file.Get(), buffer, wanted, &count, &overlapped)) {
             return static_cast<long>(count);
         }
@@ -260,6 +311,7 @@ std::shared_ptr<CWinFileInterface::Handle> CWinFileInterface::OpenCandidate(
         return nullptr;
     }
     handle->claim.strPath = candidate.strDevicePath;
+    handle->strFileName = candidate.strFileName;
     // No sharing: a device held by another port's transport fails here and the scan moves on.
     handle->file.Reset(::CreateFileA(candidate.strFileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                      nullptr, OPEN_EXISTING,
@@ -345,6 +397,7 @@ void CWinFileInterface::Close() {
         m_bOpened = 0;
     }
     if (handle) {
+        handle->bClosed = true;
         ::SetEvent(handle->closedEvent.Get());
     }
 }
@@ -359,12 +412,15 @@ uint32_t CWinFileInterface::Write(const void* data, uint32_t size) {
     if (!handle || data == nullptr || size == 0) {
         return 0;
     }
-    OVERLAPPED overlapped = handle->Overlapped(handle->writeEvent);
+    const SteadyTime deadline = DeadlineAfter(IoTimeout());
     DWORD count = 0;
-    if (!::WriteFile(handle->file.Get(), data, size, &count, &overlapped)) {
-        if (::GetLastError() != ERROR_IO_PENDING ||
-            handle->FinishTransfer(overlapped, DeadlineAfter(IoTimeout()), count) !=
-                WaitResult::kDone) {
+    if (handle->bPlainIo) {
+        count = handle->WritePlain(static_cast<const uint8_t*>(data), size, deadline);
+    } else {
+        OVERLAPPED overlapped = handle->Overlapped(handle->writeEvent);
+        if (!::WriteFile(handle->file.Get(), data, size, &count, &overlapped) &&
+            (::GetLastError() != ERROR_IO_PENDING ||
+             handle->FinishTransfer(overlapped, deadline, count) != WaitResult::kDone)) {
             count = 0;
         }
     }

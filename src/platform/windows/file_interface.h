@@ -6,8 +6,9 @@
 //
 // The device is opened exclusively and overlapped. A read asks the driver how many bytes are
 // queued (ClearCommError) and otherwise waits for a comm event; the queue count decides, not the
-// event bit, which some drivers leave clear. Every wait is bounded by the I/O time-out and ends at
-// once when Close is called from another thread.
+// event bit, which some drivers leave clear. A driver whose comm-event wait fails has its queue
+// count watched instead, through a second, plain handle when it allows one. Every wait is
+// bounded by the I/O time-out and ends at once when Close is called from another thread.
 #pragma once
 
 #include <memory>

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "transport/usb_interface.h"
@@ -29,6 +30,8 @@ class UniqueHandle {
         }
         m_handle = handle;
     }
+    // Gives up ownership without closing.
+    HANDLE Release() { return std::exchange(m_handle, nullptr); }
     bool Valid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
     HANDLE Get() const { return m_handle; }
 
