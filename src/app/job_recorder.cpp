@@ -5,7 +5,6 @@
 
 #include "app/bench_application.h"
 #include "app/log_text.h"
-#include "images/bytesum.h"
 #include "images/format_entry.h"
 #include "images/image_file.h"
 #include "images/sha256.h"
@@ -32,8 +31,9 @@ ReportImage DescribeImage(const char* kind, const std::string& path, const Image
     }
     ImageFile file;
     if (file.Open(path)) {
-        described.dwByteSum = FileByteSum(file);
-        described.strSha256 = Sha256Hex(FileSha256(file));
+        const FileDigests digests = FileByteSumAndSha256(file);
+        described.dwByteSum = digests.dwByteSum;
+        described.strSha256 = Sha256Hex(digests.sha256);
     }
     return described;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "images/bytesum.h"
 #include "images/image_file.h"
 
 namespace varnel {
@@ -119,7 +120,8 @@ std::string Sha256Hex(const Sha256Digest& digest) {
     return text;
 }
 
-Sha256Digest FileSha256(ImageFile& file, bool* complete) {
+FileDigests FileByteSumAndSha256(ImageFile& file, bool* complete) {
+    FileDigests digests;
     Sha256 hash;
     bool whole = file.Seek(0);
     if (whole) {
@@ -129,6 +131,7 @@ Sha256Digest FileSha256(ImageFile& file, bool* complete) {
             const size_t want = left < kReadBlock ? static_cast<size_t>(left) : kReadBlock;
             const size_t got = file.Read(block.get(), want);
             hash.Update(block.get(), got);
+            digests.dwByteSum = ByteSum32(block.get(), got, digests.dwByteSum);
             left -= got;
             if (got < want) {
                 break;
@@ -140,7 +143,8 @@ Sha256Digest FileSha256(ImageFile& file, bool* complete) {
     if (complete != nullptr) {
         *complete = whole;
     }
-    return hash.Finish();
+    digests.sha256 = hash.Finish();
+    return digests;
 }
 
 }  // namespace varnel

@@ -32,8 +32,13 @@ class Sha256 {
 // 64 lowercase hex digits.
 std::string Sha256Hex(const Sha256Digest& digest);
 
-// Digest of the whole file read through a bounded buffer; the file is positioned at 0 afterwards.
-// When the file ends early the digest covers what was read and `*complete` is false.
-Sha256Digest FileSha256(ImageFile& file, bool* complete = nullptr);
+struct FileDigests {
+    uint32_t dwByteSum = 0;  // ByteSum32
+    Sha256Digest sha256{};
+};
+
+// Both digests of the whole file from one read through a bounded buffer; the file is positioned
+// at 0 afterwards. When the file ends early they cover what was read and `*complete` is false.
+FileDigests FileByteSumAndSha256(ImageFile& file, bool* complete = nullptr);
 
 }  // namespace varnel

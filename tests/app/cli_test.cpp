@@ -199,7 +199,7 @@ TEST_F(CliTest, EightPortJobFlashesEveryImageAndReportsWhatItDid) {
         EXPECT_EQ(image["byte_sum32"], Hex32(expected[index].manifest.fileSum));
         ImageFile file;
         ASSERT_TRUE(file.Open(expected[index].path));
-        EXPECT_EQ(image["sha256"], Sha256Hex(FileSha256(file)));
+        EXPECT_EQ(image["sha256"], Sha256Hex(FileByteSumAndSha256(file).sha256));
     }
 
     // What every handset flashed, against the regions the images say must arrive.
@@ -386,7 +386,7 @@ TEST_F(CliTest, CheckPrintsTheChosenImagesWithoutADevice) {
                       HasSubstr(FormatEntry("  file: %llu bytes, ByteSum32 %s, SHA-256 %s\n",
                                             static_cast<unsigned long long>(pdaMap.fileSize),
                                             Hex32(pdaMap.fileSum).c_str(),
-                                            Sha256Hex(FileSha256(file)).c_str())),
+                                            Sha256Hex(FileByteSumAndSha256(file).sha256).c_str())),
                       HasSubstr("CSC File Select (chosen: 1)\n  0 EUR\n  1 NEE\n"),
                       HasSubstr("option word 0x00000002\n")));
     // The regions inside the images, and the languages with their codes.

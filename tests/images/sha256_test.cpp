@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "images/bytesum.h"
 #include "images/image_file.h"
 
 namespace varnel {
@@ -47,7 +48,9 @@ TEST(Sha256Test, PiecewiseUpdatesAndAFileGiveTheDigestOfTheWhole) {
         ImageFile file;
         ASSERT_TRUE(file.Open(path.string()));
         bool complete = false;
-        EXPECT_EQ(Sha256Hex(FileSha256(file, &complete)), whole);
+        const FileDigests digests = FileByteSumAndSha256(file, &complete);
+        EXPECT_EQ(Sha256Hex(digests.sha256), whole);
+        EXPECT_EQ(digests.dwByteSum, ByteSum32(data.data(), data.size()));
         EXPECT_TRUE(complete);
     }
     std::filesystem::remove(path);

@@ -47,10 +47,14 @@ int main(int argc, char** argv) {
                     (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()));
     }
     bool complete = false;
-    const uint32_t sum = varnel::FileByteSum(file, &complete);
+    uint32_t sum = 0;
     std::string digest;
-    if (complete && sha256) {
-        digest = varnel::Sha256Hex(varnel::FileSha256(file, &complete));
+    if (sha256) {
+        const varnel::FileDigests digests = varnel::FileByteSumAndSha256(file, &complete);
+        sum = digests.dwByteSum;
+        digest = varnel::Sha256Hex(digests.sha256);
+    } else {
+        sum = varnel::FileByteSum(file, &complete);
     }
     if (!complete) {
         return Fail("'" + path + "' could not be read to its end");

@@ -1182,8 +1182,9 @@ class CommandLineBench {
             return checked;
         }
         checked.qwFileSize = file.Length();
-        checked.dwFileSum = FileByteSum(file, &checked.bReadWhole);
-        checked.strSha256 = Sha256Hex(FileSha256(file));
+        const FileDigests digests = FileByteSumAndSha256(file, &checked.bReadWhole);
+        checked.dwFileSum = digests.dwByteSum;
+        checked.strSha256 = Sha256Hex(digests.sha256);
         const ImageSpan span = dlg.Span(image.imageKind);
         checked.sent = {
             "sent", span.dwStart, span.dwSize, RegionByteSum(file, span.dwStart, span.dwSize), {}};
