@@ -62,6 +62,7 @@
 #include "sim/virtual_handset.h"
 #include "ui/control_ids.h"
 #include "ui/terminal_view.h"
+#include "ui/window_choices.h"
 #include "ui/window_thread.h"
 
 namespace {
@@ -113,23 +114,7 @@ constexpr ImageOption kImageOptions[] = {
 };
 constexpr size_t kImageOptionCount = std::size(kImageOptions);
 
-struct OptionBox {
-    const char* name;
-    int id;
-    const char* caption;
-};
-constexpr OptionBox kOptionBoxes[] = {
-    {"--keep-eboot-cfg", IDC_KEEP_EBOOT_CFG, "Keep Eboot CFG"},
-    {"--erase-csc", IDC_ERASE_CSC, "Erase CSC"},
-    {"--erase-nv-pda", IDC_ERASE_NV_PDA, "Erase NV PDA"},
-    {"--set-priority-bit", IDC_SET_PRIORITY_BIT, "Set Priority Bit"},
-    {"--skip-os-update", IDC_SKIP_OS_UPDATE, "Skip OS updating by Telvik image"},
-    {"--preserve-contents", IDC_PRESERVE_CONTENTS, "Preserve device's contents"},
-    {"--skip-boot-wait", IDC_SKIP_BOOT_WAIT, "Skip over waiting for booting completely"},
-    {"--start-immediately", IDC_START_IMMEDIATELY, "Start downloading immediately"},
-    {"--smd-check", IDC_SMD_CHECK, "SMD Check"},
-};
-constexpr size_t kOptionBoxCount = std::size(kOptionBoxes);
+constexpr size_t kOptionBoxCount = kOptionChoiceKeys.size();
 
 struct CliOptions {
     std::array<std::string, kImageOptionCount> images;
@@ -212,8 +197,9 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
             ->check(Quiet(CLI::Validator(ExistingUtf8File, "")));
     }
     for (size_t index = 0; index < kOptionBoxCount; ++index) {
-        const OptionBox& box = kOptionBoxes[index];
-        app.add_flag(box.name, options.boxes[index], std::string("tick \"") + box.caption + "\"");
+        const OptionChoice& box = kOptionChoiceKeys[index];
+        app.add_flag(std::string("--") + box.name, options.boxes[index],
+                     std::string("tick \"") + box.caption + "\"");
     }
     app.add_option("--mode", options.mode, "Mode Select: normal or smd")
         ->type_name("normal|smd")
@@ -648,7 +634,7 @@ bool CheckArguments(CliOptions& options, std::vector<HandsetFaults>& faults, std
     }
     const bool smdMode = options.mode == "smd";
     for (size_t index = 0; index < kOptionBoxCount; ++index) {
-        if (options.boxes[index] && kOptionBoxes[index].id == IDC_SMD_CHECK && !smdMode) {
+        if (options.boxes[index] && kOptionChoiceKeys[index].id == IDC_SMD_CHECK && !smdMode) {
             error = "--smd-check needs --mode smd";
             return false;
         }
@@ -1050,8 +1036,8 @@ class CommandLineBench {
         }
         for (size_t index = 0; index < kOptionBoxCount; ++index) {
             if (m_options.boxes[index]) {
-                m_view.SetCheck(kOptionBoxes[index].id, true);
-                dlg.OnOptionCheck(kOptionBoxes[index].id);
+                m_view.SetCheck(kOptionChoiceKeys[index].id, true);
+                dlg.OnOptionCheck(kOptionChoiceKeys[index].id);
             }
         }
         return true;
@@ -1356,7 +1342,7 @@ class CommandLineBench {
     nlohmann::json OptionsJson() {
         nlohmann::json options = nlohmann::json::object();
         for (size_t index = 0; index < kOptionBoxCount; ++index) {
-            options[ReportKey(kOptionBoxes[index].name)] = m_options.boxes[index];
+            options[ReportKey(kOptionChoiceKeys[index].name)] = m_options.boxes[index];
         }
         options["mode"] = m_options.mode;
         options["language"] =
