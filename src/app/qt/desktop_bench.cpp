@@ -1,6 +1,8 @@
 #include "app/qt/desktop_bench.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <utility>
 
 #include <QComboBox>
@@ -27,6 +29,22 @@ constexpr int kArrivalGapMs = 100;
 constexpr uint32_t kMaxTimeScale = 1000;
 // How often an open job's ports are looked at for its record.
 constexpr int kRecordTickMs = 100;
+
+struct TransportName {
+    TransportKind kind;
+    const char* name;
+};
+constexpr TransportName kTransportNames[] = {
+    {TransportKind::kSim, "sim"}, {TransportKind::kTty, "tty"}, {TransportKind::kLibusb, "libusb"}};
+
+const char* NameOf(TransportKind kind) {
+    for (const TransportName& entry : kTransportNames) {
+        if (entry.kind == kind) {
+            return entry.name;
+        }
+    }
+    return "";
+}
 
 std::unique_ptr<DeviceSource> MakeDevices(const DesktopOptions& options, DialogView& view,
                                           WindowThread& windowThread) {
@@ -120,14 +138,14 @@ DesktopArguments ParseDesktopArguments(const QStringList& arguments) {
     const QString kind = parser.isSet(transport)  ? parser.value(transport)
                          : options.nSimulated > 0 ? QStringLiteral("sim")
                                                   : QStringLiteral("libusb");
-    if (kind == QStringLiteral("sim")) {
-        options.transport = TransportKind::kSim;
-    } else if (kind == QStringLiteral("tty")) {
-        options.transport = TransportKind::kTty;
-    } else if (kind != QStringLiteral("libusb")) {
+    const auto named = std::find_if(
+        std::begin(kTransportNames), std::end(kTransportNames),
+        [&kind](const TransportName& entry) { return kind == QLatin1String(entry.name); });
+    if (named == std::end(kTransportNames)) {
         result.strError = "unknown transport '" + ToStdString(kind) + "'";
         return result;
     }
+    options.transport = named->kind;
     if ((options.transport == TransportKind::kSim) != (options.nSimulated > 0)) {
         result.strError = "--simulate N goes with the sim transport, and only with it";
         return result;
@@ -388,9 +406,7 @@ nlohmann::json DesktopBench::OptionsJson() {
         }
         options[key] = ReportListEntry(entries, view.GetComboSelection(comboId));
     }
-    options["transport"] = m_options.transport == TransportKind::kSim   ? "sim"
-                           : m_options.transport == TransportKind::kTty ? "tty"
-                                                                        : "libusb";
+    options["transport"] = NameOf(m_options.transport);
     options["simulate"] = m_options.nSimulated;
     return options;
 }
